@@ -1,0 +1,10 @@
+#include "prefix_compare.h"
+
+int PrefixCompare(const char *prefix, const char *text) {
+    while (*prefix != '\0' && *prefix == *text) {
+        ++prefix;
+        ++text;
+    }
+    if (*prefix == '\0') return 0;
+    return static_cast<signed char>(*prefix) - static_cast<signed char>(*text);
+}

@@ -1,0 +1,31 @@
+// Answers to message boxes: W95_ANSWERS first, then the terminal when
+// standard input is one, then the box's default button.
+#ifndef W95_ANSWERS_H
+#define W95_ANSWERS_H
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace w95 {
+
+// Takes the comma-separated list of W95_ANSWERS. Throws EmulatorFailure for
+// a word that names no button (ok, cancel, yes, no, abort, retry, ignore).
+void SetScriptedAnswers(const std::string &list);
+
+// The button result (IDOK, IDCANCEL, ...) that a word names, in any case;
+// nullopt for a word that names no button.
+std::optional<int> AnswerFromWord(std::string_view word);
+
+// The next scripted answer, taken off the list, or nullopt when the list is
+// used up. `position` receives its place in the list, counted from 1.
+std::optional<int> NextScriptedAnswer(int *position = nullptr);
+
+// "IDOK", "IDCANCEL", ... for a button result; "ok", "cancel", ... as the
+// word for it.
+const char *AnswerName(int id);
+const char *AnswerWord(int id);
+
+}  // namespace w95
+
+#endif

@@ -1,0 +1,24 @@
+// Errors of the emulation itself, as opposed to Win32 failures that the
+// program sees: a machine that cannot be loaded, a malformed setting, an
+// answer that does not fit its message box.
+#ifndef W95_EMULATOR_ERROR_H
+#define W95_EMULATOR_ERROR_H
+
+#include <stdexcept>
+#include <string>
+
+namespace w95 {
+
+// Thrown by parsers so that tests can look at the message; the run turns it
+// into EmulatorError.
+struct EmulatorFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Prints "w95: <message>" on standard error and ends the run with exit code
+// 3, writing nothing to the machine.
+[[noreturn]] void EmulatorError(const std::string &message);
+
+}  // namespace w95
+
+#endif

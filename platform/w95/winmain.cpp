@@ -1,0 +1,69 @@
+// main() of every program built against the emulation: loads the machine
+// named by W95_MACHINE, hands WinMain the command-line tail and writes the
+// machine back at the normal end of the run. Alone in its file so that tests
+// and tools with a main() of their own link the library without it.
+#include <windows.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "answers.h"
+#include "emulator_error.h"
+#include "fault_injection.h"
+#include "machine.h"
+#include "transcript.h"
+
+namespace {
+
+int instanceTag;  // what HINSTANCE points at
+
+std::string Environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Runs at every normal end: return from WinMain, exit() and ExitProcess.
+void AtExit(int status, void *) {
+    try {
+        w95::WriteBackMachine();
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "w95: %s\n", e.what());
+    }
+    w95::RecordEvent({{"event", "Exit"}, {"code", status}});
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string tail;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) tail += ' ';
+        tail += argv[i];
+    }
+    std::string program = std::filesystem::path(argv[0]).stem().string();
+
+    try {
+        std::string machine = Environment("W95_MACHINE");
+        if (machine.empty())
+            throw w95::EmulatorFailure(
+                "W95_MACHINE is not set: name the machine directory");
+        w95::SetFaultPlan(Environment("W95_FAIL"));
+        w95::SetScriptedAnswers(Environment("W95_ANSWERS"));
+        w95::LoadMachine(machine);
+        std::string cwd = Environment("W95_CWD");
+        if (!cwd.empty()) w95::SetStartDirectory(cwd);
+        w95::OpenTranscript(Environment("W95_TRANSCRIPT"));
+    } catch (const std::exception &e) {
+        w95::EmulatorError(e.what());
+    }
+    w95::TheMachine().programName = program;
+
+    w95::RecordEvent({{"event", "Start"},
+                      {"program", program},
+                      {"commandLine", w95::AnsiToUtf8(tail)}});
+    on_exit(AtExit, nullptr);
+    int result = WinMain(reinterpret_cast<HINSTANCE>(&instanceTag), nullptr,
+                         tail.data(), SW_SHOWNORMAL);
+    std::exit(result);
+}

@@ -1,0 +1,3 @@
+#include <platform_fault.h>
+
+DWORD PlatformInjectedFault(LPCSTR) { return 0; }
