@@ -1,0 +1,123 @@
+// Attributes, times and error codes of host files.
+#include "w95/host_files.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace w95 {
+
+namespace {
+
+// 100 ns intervals between 1601-01-01 and 1970-01-01.
+constexpr std::int64_t kEpochDifference = 116444736000000000LL;
+
+}  // namespace
+
+DWORD ErrorFromErrno(int error, DWORD missing) {
+    switch (error) {
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT:
+            return missing;
+        case ENOTDIR:
+        case ELOOP:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS:
+        case EBUSY:
+        case ETXTBSY:
+            return ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case ENOTEMPTY:
+            return ERROR_DIR_NOT_EMPTY;
+        case ENOSPC:
+        case EDQUOT:
+            return ERROR_DISK_FULL;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case EFBIG:
+            return ERROR_DISK_FULL;
+        case EIO:
+            return ERROR_WRITE_FAULT;
+        default:
+            return ERROR_ACCESS_DENIED;
+    }
+}
+
+DWORD AttributesOf(const struct stat &st) {
+    DWORD attributes =
+        S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (IsReadOnly(st)) attributes |= FILE_ATTRIBUTE_READONLY;
+    return attributes;
+}
+
+FILETIME FileTimeFromTimespec(const struct timespec &ts) {
+    std::int64_t ticks = static_cast<std::int64_t>(ts.tv_sec) * 10000000 +
+                         ts.tv_nsec / 100 + kEpochDifference;
+    if (ticks < 0) ticks = 0;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFF);
+    ft.dwHighDateTime =
+        static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+    return ft;
+}
+
+struct timespec TimespecFromFileTime(const FILETIME &ft) {
+    std::int64_t ticks = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
+        ft.dwLowDateTime);
+    ticks -= kEpochDifference;
+    struct timespec ts;
+    std::int64_t seconds = ticks / 10000000;
+    std::int64_t rest = ticks % 10000000;
+    if (rest < 0) {
+        rest += 10000000;
+        --seconds;
+    }
+    ts.tv_sec = static_cast<time_t>(seconds);
+    ts.tv_nsec = static_cast<long>(rest * 100);
+    return ts;
+}
+
+FILETIME LastWriteTime(const struct stat &st) {
+    return FileTimeFromTimespec(st.st_mtim);
+}
+
+FILETIME LastAccessTime(const struct stat &st) {
+    return FileTimeFromTimespec(st.st_atim);
+}
+
+FILETIME CreationTime(const std::filesystem::path &path,
+                      const struct stat &st) {
+#ifdef STATX_BTIME
+    struct statx sx;
+    if (statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &sx) == 0 &&
+        (sx.stx_mask & STATX_BTIME) != 0) {
+        struct timespec ts;
+        ts.tv_sec = static_cast<time_t>(sx.stx_btime.tv_sec);
+        ts.tv_nsec = static_cast<long>(sx.stx_btime.tv_nsec);
+        return FileTimeFromTimespec(ts);
+    }
+#else
+    (void)path;
+#endif
+    // No birth time on this host file system: the last write is the
+    // closest thing that stays put.
+    return LastWriteTime(st);
+}
+
+}  // namespace w95

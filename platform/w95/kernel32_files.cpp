@@ -1,0 +1,530 @@
+// kernel32 file calls: open files by handle, copy, move, delete and
+// attributes, on the host files of the machine's drives.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "w95/fault_injection.h"
+#include "w95/file_names.h"
+#include "w95/host_files.h"
+#include "w95/path_resolve.h"
+
+namespace fs = std::filesystem;
+
+#ifndef ERROR_NOT_SAME_DEVICE
+#define ERROR_NOT_SAME_DEVICE 17L
+#endif
+#ifndef ERROR_NEGATIVE_SEEK
+#define ERROR_NEGATIVE_SEEK 131L
+#endif
+
+namespace {
+
+struct OpenFile {
+    int fd = -1;
+    bool canRead = false;
+    bool canWrite = false;
+    ~OpenFile() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Open files by handle. Handles are never reused within a run, so a handle
+// used after CloseHandle is reported as invalid instead of reaching another
+// file.
+struct FileTable {
+    std::map<HANDLE, std::unique_ptr<OpenFile>> files;
+    std::uintptr_t next = 0x1000;
+
+    HANDLE Add(std::unique_ptr<OpenFile> file) {
+        HANDLE h = reinterpret_cast<HANDLE>(next);
+        next += 4;
+        files.emplace(h, std::move(file));
+        return h;
+    }
+    OpenFile *Find(HANDLE h) {
+        auto it = files.find(h);
+        return it == files.end() ? nullptr : it->second.get();
+    }
+};
+
+FileTable &Files() {
+    static FileTable table;
+    return table;
+}
+
+struct HostEntry {
+    fs::path path;
+    bool exists = false;
+    struct stat st {};
+};
+
+// Resolves a Windows path and looks at what lies there (following links
+// inside the machine).
+std::optional<HostEntry> Lookup(LPCSTR name, DWORD *error) {
+    std::optional<fs::path> path = w95::ResolvePath(name, error);
+    if (!path) return std::nullopt;
+    HostEntry entry;
+    entry.path = *path;
+    if (::stat(path->c_str(), &entry.st) == 0) {
+        entry.exists = true;
+    } else if (errno != ENOENT) {
+        *error = w95::ErrorFromErrno(errno);
+        return std::nullopt;
+    }
+    return entry;
+}
+
+bool SameFile(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+// Writes all of `size` bytes, retrying short writes.
+bool WriteAll(int fd, const char *data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Copies the bytes of `from` into a new or emptied `to`, with the source's
+// read-only attribute and last-write time. A partial target is removed.
+DWORD CopyHostFile(const HostEntry &from, const fs::path &to) {
+    int in = ::open(from.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return w95::ErrorFromErrno(errno);
+    int out =
+        ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out < 0) {
+        DWORD e = w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
+        ::close(in);
+        return e;
+    }
+    DWORD result = ERROR_SUCCESS;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            result = ERROR_READ_FAULT;
+            break;
+        }
+        if (n == 0) break;
+        if (!WriteAll(out, buffer, static_cast<size_t>(n))) {
+            result = w95::ErrorFromErrno(errno);
+            break;
+        }
+    }
+    if (result == ERROR_SUCCESS) {
+        struct timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_NOW;
+        times[1] = from.st.st_mtim;
+        ::futimens(out, times);
+        ::fchmod(out, from.st.st_mode & 07777);
+    }
+    if (::close(out) != 0 && result == ERROR_SUCCESS) {
+        result = w95::ErrorFromErrno(errno);
+    }
+    ::close(in);
+    if (result != ERROR_SUCCESS) ::unlink(to.c_str());
+    return result;
+}
+
+}  // namespace
+
+namespace w95 {
+
+bool IsOpenFile(const struct stat &st) {
+    for (const auto &[handle, file] : Files().files) {
+        struct stat open {};
+        if (::fstat(file->fd, &open) == 0 && SameFile(open, st)) return true;
+    }
+    return false;
+}
+
+}  // namespace w95
+
+extern "C" {
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
+                          DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                          DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+    if (DWORD e = w95::InjectedFault("CreateFileA")) {
+        SetLastError(e);
+        return INVALID_HANDLE_VALUE;
+    }
+    (void)dwShareMode;
+    (void)lpSecurityAttributes;
+    (void)hTemplateFile;
+    DWORD error = ERROR_SUCCESS;
+    std::optional<HostEntry> entry = Lookup(lpFileName, &error);
+    if (!entry) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    bool wantRead = (dwDesiredAccess & (GENERIC_READ | GENERIC_ALL)) != 0;
+    bool wantWrite = (dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+    if (dwCreationDisposition < CREATE_NEW ||
+        dwCreationDisposition > TRUNCATE_EXISTING ||
+        (dwCreationDisposition == TRUNCATE_EXISTING && !wantWrite)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (entry->exists && S_ISDIR(entry->st.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    bool existed = entry->exists;
+    int flags = O_CLOEXEC;
+    switch (dwCreationDisposition) {
+        case CREATE_NEW:
+            if (existed) {
+                SetLastError(ERROR_FILE_EXISTS);
+                return INVALID_HANDLE_VALUE;
+            }
+            flags |= O_CREAT | O_EXCL;
+            break;
+        case CREATE_ALWAYS:
+            flags |= O_CREAT | O_TRUNC;
+            break;
+        case OPEN_EXISTING:
+            break;
+        case OPEN_ALWAYS:
+            flags |= O_CREAT;
+            break;
+        case TRUNCATE_EXISTING:
+            flags |= O_TRUNC;
+            break;
+    }
+    if (!existed && (dwCreationDisposition == OPEN_EXISTING ||
+                     dwCreationDisposition == TRUNCATE_EXISTING)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    bool truncates = (flags & O_TRUNC) != 0;
+    if (existed && w95::IsReadOnly(entry->st) && (wantWrite || truncates)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    // The host file is always opened for reading too, so that a handle
+    // without rights (an existence test) still is a real open file.
+    flags |= wantWrite ? O_RDWR : O_RDONLY;
+    mode_t mode =
+        (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    int fd = ::open(entry->path.c_str(), flags, mode);
+    if (fd < 0) {
+        SetLastError(w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
+        return INVALID_HANDLE_VALUE;
+    }
+    auto file = std::make_unique<OpenFile>();
+    file->fd = fd;
+    file->canRead = wantRead;
+    file->canWrite = wantWrite;
+    HANDLE h = Files().Add(std::move(file));
+    bool reportExisting = existed && (dwCreationDisposition == CREATE_ALWAYS ||
+                                      dwCreationDisposition == OPEN_ALWAYS);
+    SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return h;
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+    if (DWORD e = w95::InjectedFault("ReadFile")) return Fail(e);
+    OpenFile *file = Files().Find(hFile);
+    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (lpNumberOfBytesRead == nullptr || lpOverlapped != nullptr ||
+        (lpBuffer == nullptr && nNumberOfBytesToRead > 0)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!file->canRead) return Fail(ERROR_ACCESS_DENIED);
+    char *out = static_cast<char *>(lpBuffer);
+    DWORD done = 0;
+    while (done < nNumberOfBytesToRead) {
+        ssize_t n = ::read(file->fd, out + done, nNumberOfBytesToRead - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *lpNumberOfBytesRead = done;
+            return Fail(ERROR_READ_FAULT);
+        }
+        if (n == 0) break;
+        done += static_cast<DWORD>(n);
+    }
+    *lpNumberOfBytesRead = done;
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
+                      DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten,
+                      LPOVERLAPPED lpOverlapped) {
+    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
+    if (DWORD e = w95::InjectedFault("WriteFile")) return Fail(e);
+    OpenFile *file = Files().Find(hFile);
+    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (lpNumberOfBytesWritten == nullptr || lpOverlapped != nullptr ||
+        (lpBuffer == nullptr && nNumberOfBytesToWrite > 0)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!file->canWrite) return Fail(ERROR_ACCESS_DENIED);
+    const char *in = static_cast<const char *>(lpBuffer);
+    DWORD done = 0;
+    while (done < nNumberOfBytesToWrite) {
+        ssize_t n = ::write(file->fd, in + done, nNumberOfBytesToWrite - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *lpNumberOfBytesWritten = done;
+            return Fail(w95::ErrorFromErrno(errno));
+        }
+        done += static_cast<DWORD>(n);
+    }
+    *lpNumberOfBytesWritten = done;
+    return TRUE;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
+                            PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+    if (DWORD e = w95::InjectedFault("SetFilePointer")) {
+        SetLastError(e);
+        return INVALID_SET_FILE_POINTER;
+    }
+    OpenFile *file = Files().Find(hFile);
+    if (file == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    std::int64_t distance =
+        lpDistanceToMoveHigh != nullptr
+            ? static_cast<std::int64_t>(
+                  (static_cast<std::uint64_t>(
+                       static_cast<std::uint32_t>(*lpDistanceToMoveHigh))
+                   << 32) |
+                  static_cast<std::uint32_t>(lDistanceToMove))
+            : static_cast<std::int64_t>(lDistanceToMove);
+    std::int64_t base = 0;
+    if (dwMoveMethod == FILE_CURRENT) {
+        base = ::lseek(file->fd, 0, SEEK_CUR);
+    } else if (dwMoveMethod == FILE_END) {
+        struct stat st {};
+        ::fstat(file->fd, &st);
+        base = st.st_size;
+    } else if (dwMoveMethod != FILE_BEGIN) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    std::int64_t target = base + distance;
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (::lseek(file->fd, static_cast<off_t>(target), SEEK_SET) < 0) {
+        SetLastError(w95::ErrorFromErrno(errno));
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lpDistanceToMoveHigh != nullptr) {
+        *lpDistanceToMoveHigh = static_cast<LONG>(target >> 32);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(target & 0xFFFFFFFF);
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
+    if (DWORD e = w95::InjectedFault("FlushFileBuffers")) return Fail(e);
+    OpenFile *file = Files().Find(hFile);
+    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (!file->canWrite) return Fail(ERROR_ACCESS_DENIED);
+    if (::fsync(file->fd) != 0) return Fail(ERROR_WRITE_FAULT);
+    return TRUE;
+}
+
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    if (DWORD e = w95::InjectedFault("GetFileSize")) {
+        SetLastError(e);
+        return INVALID_FILE_SIZE;
+    }
+    OpenFile *file = Files().Find(hFile);
+    struct stat st {};
+    if (file == nullptr || ::fstat(file->fd, &st) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    if (lpFileSizeHigh != nullptr) {
+        *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+    }
+    // Callers tell a size of 0xFFFFFFFF from a failure by GetLastError.
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(size & 0xFFFFFFFF);
+}
+
+BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime,
+                        LPFILETIME lpLastAccessTime,
+                        LPFILETIME lpLastWriteTime) {
+    if (DWORD e = w95::InjectedFault("GetFileTime")) return Fail(e);
+    OpenFile *file = Files().Find(hFile);
+    struct stat st {};
+    if (file == nullptr || ::fstat(file->fd, &st) != 0) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (lpCreationTime != nullptr) {
+        char link[64];
+        std::snprintf(link, sizeof link, "/proc/self/fd/%d", file->fd);
+        *lpCreationTime = w95::CreationTime(link, st);
+    }
+    if (lpLastAccessTime != nullptr)
+        *lpLastAccessTime = w95::LastAccessTime(st);
+    if (lpLastWriteTime != nullptr) *lpLastWriteTime = w95::LastWriteTime(st);
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    if (DWORD e = w95::InjectedFault("CloseHandle")) return Fail(e);
+    auto &files = Files().files;
+    auto it = files.find(hObject);
+    if (it == files.end()) return Fail(ERROR_INVALID_HANDLE);
+    int fd = it->second->fd;
+    it->second->fd = -1;
+    files.erase(it);
+    if (::close(fd) != 0) return Fail(ERROR_WRITE_FAULT);
+    return TRUE;
+}
+
+BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
+                      BOOL bFailIfExists) {
+    if (DWORD e = w95::InjectedFault("CopyFileA")) return Fail(e);
+    DWORD error = ERROR_SUCCESS;
+    std::optional<HostEntry> from = Lookup(lpExistingFileName, &error);
+    if (!from) return Fail(error);
+    if (!from->exists) return Fail(ERROR_FILE_NOT_FOUND);
+    if (S_ISDIR(from->st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    std::optional<HostEntry> to = Lookup(lpNewFileName, &error);
+    if (!to) return Fail(error);
+    if (to->exists) {
+        if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
+        if (S_ISDIR(to->st.st_mode) || w95::IsReadOnly(to->st)) {
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        // The source is open for reading while the target is rewritten.
+        if (SameFile(from->st, to->st) || w95::IsOpenFile(to->st)) {
+            return Fail(ERROR_SHARING_VIOLATION);
+        }
+    }
+    DWORD result = CopyHostFile(*from, to->path);
+    if (result != ERROR_SUCCESS) return Fail(result);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+    if (DWORD e = w95::InjectedFault("DeleteFileA")) return Fail(e);
+    DWORD error = ERROR_SUCCESS;
+    std::optional<HostEntry> entry = Lookup(lpFileName, &error);
+    if (!entry) return Fail(error);
+    struct stat link {};
+    if (::lstat(entry->path.c_str(), &link) != 0) {
+        return Fail(ERROR_FILE_NOT_FOUND);
+    }
+    if (entry->exists) {
+        if (S_ISDIR(entry->st.st_mode) || w95::IsReadOnly(entry->st)) {
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        if (w95::IsOpenFile(entry->st)) return Fail(ERROR_SHARING_VIOLATION);
+    }
+    if (::unlink(entry->path.c_str()) != 0) {
+        return Fail(w95::ErrorFromErrno(errno));
+    }
+    return TRUE;
+}
+
+BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
+    if (DWORD e = w95::InjectedFault("MoveFileA")) return Fail(e);
+    DWORD error = ERROR_SUCCESS;
+    std::optional<HostEntry> from = Lookup(lpExistingFileName, &error);
+    if (!from) return Fail(error);
+    if (!from->exists) return Fail(ERROR_FILE_NOT_FOUND);
+    std::optional<HostEntry> to = Lookup(lpNewFileName, &error);
+    if (!to) return Fail(error);
+    bool sameEntry = to->exists && SameFile(from->st, to->st) &&
+                     from->path.parent_path() == to->path.parent_path();
+    if (to->exists && !sameEntry) return Fail(ERROR_ALREADY_EXISTS);
+    if (!S_ISDIR(from->st.st_mode) && w95::IsOpenFile(from->st)) {
+        return Fail(ERROR_SHARING_VIOLATION);
+    }
+    fs::path target = to->path;
+    if (sameEntry) {
+        // A new spelling of the same name: take the case as given.
+        std::optional<w95::WindowsPath> p =
+            w95::ParseWindowsPath(lpNewFileName, &error);
+        if (p && !p->parts.empty()) {
+            target = to->path.parent_path() / w95::AnsiToHost(p->parts.back());
+        }
+        if (target == from->path) return TRUE;
+    }
+    if (::rename(from->path.c_str(), target.c_str()) == 0) return TRUE;
+    if (errno != EXDEV) return Fail(w95::ErrorFromErrno(errno));
+    // Another drive on another host file system: files are copied and the
+    // original removed; directories cannot move between drives.
+    if (S_ISDIR(from->st.st_mode)) return Fail(ERROR_NOT_SAME_DEVICE);
+    DWORD result = CopyHostFile(*from, target);
+    if (result != ERROR_SUCCESS) return Fail(result);
+    ::unlink(from->path.c_str());
+    return TRUE;
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
+    if (DWORD e = w95::InjectedFault("SetFileAttributesA")) return Fail(e);
+    DWORD error = ERROR_SUCCESS;
+    std::optional<HostEntry> entry = Lookup(lpFileName, &error);
+    if (!entry) return Fail(error);
+    if (!entry->exists) return Fail(ERROR_FILE_NOT_FOUND);
+    mode_t mode = entry->st.st_mode & 07777;
+    if (dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+        mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+    } else {
+        mode |= S_IWUSR;
+    }
+    if (::chmod(entry->path.c_str(), mode) != 0) {
+        return Fail(w95::ErrorFromErrno(errno));
+    }
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
+    if (DWORD e = w95::InjectedFault("GetFileAttributesA")) {
+        SetLastError(e);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD error = ERROR_SUCCESS;
+    std::optional<HostEntry> entry = Lookup(lpFileName, &error);
+    if (!entry) {
+        SetLastError(error);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (!entry->exists) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return w95::AttributesOf(entry->st);
+}
+
+}  // extern "C"
