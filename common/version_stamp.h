@@ -10,11 +10,11 @@
 constexpr std::size_t MARKER_LENGTH = sizeof VERSION_STAMP_MARKER;  // with NUL
 
 // Defines the program's stamp as a constant at the start of its read-only
-// data. The section name sorts first among the read-only sections of a PE
-// image; on ELF it is a section of its own that the linker places before
-// .rodata. `used` keeps it although no code refers to it.
+// data: the linkers place read-only input sections in link order, and the
+// stamp's object is the program's first. `used` keeps it although no code
+// refers to it.
 #if defined(_WIN32)
-#define VERSION_STAMP_SECTION ".rdata$0"
+#define VERSION_STAMP_SECTION ".rdata"
 #else
 #define VERSION_STAMP_SECTION ".rodata.0stamp"
 #endif
