@@ -284,10 +284,14 @@ std::optional<WindowsPath> ParseWindowsPath(const char *text, DWORD *error,
                 return std::nullopt;
             }
         }
-        // Windows drops trailing dots and blanks of a name ("FOO." is FOO).
-        size_t keep = part.find_last_not_of(". ");
-        if (keep == std::string::npos) continue;
-        part.erase(keep + 1);
+        // Windows drops trailing dots and blanks of a name ("FOO." is FOO);
+        // in a pattern a trailing dot means something ("*." matches names
+        // without an extension).
+        if (part.find_first_of("*?") == std::string::npos) {
+            size_t keep = part.find_last_not_of(". ");
+            if (keep == std::string::npos) continue;
+            part.erase(keep + 1);
+        }
         if (part.size() > 255) {
             *error = ERROR_FILENAME_EXCED_RANGE;
             return std::nullopt;

@@ -1,0 +1,175 @@
+// kernel32 file search: FindFirstFileA, FindNextFileA, FindClose.
+//
+// A search takes its matches at FindFirstFileA, sorted by name without
+// regard to case, and hands them out one by one.
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "w95/fault_injection.h"
+#include "w95/file_names.h"
+#include "w95/find_pattern.h"
+#include "w95/host_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Search {
+    std::vector<WIN32_FIND_DATAA> found;
+    size_t next = 0;
+};
+
+struct SearchTable {
+    std::map<HANDLE, Search> searches;
+    std::uintptr_t next = 0x5000;
+};
+
+SearchTable &Searches() {
+    static SearchTable table;
+    return table;
+}
+
+bool Describe(const fs::path &host, const std::string &name,
+              WIN32_FIND_DATAA *data) {
+    struct stat st {};
+    if (::stat(host.c_str(), &st) != 0) return false;  // a dangling link
+    if (name.size() >= sizeof data->cFileName) return false;
+    std::memset(data, 0, sizeof *data);
+    data->dwFileAttributes = w95::AttributesOf(st);
+    data->ftCreationTime = w95::CreationTime(host, st);
+    data->ftLastAccessTime = w95::LastAccessTime(st);
+    data->ftLastWriteTime = w95::LastWriteTime(st);
+    if (!S_ISDIR(st.st_mode)) {
+        std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+        data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+        data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
+    }
+    std::memcpy(data->cFileName, name.c_str(), name.size() + 1);
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName,
+                             LPWIN32_FIND_DATAA lpFindFileData) {
+    if (DWORD e = w95::InjectedFault("FindFirstFileA")) {
+        SetLastError(e);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (lpFindFileData == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    DWORD error = ERROR_SUCCESS;
+    std::optional<w95::WindowsPath> path =
+        w95::ParseWindowsPath(lpFileName, &error, true);
+    if (!path) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (path->parts.empty() || path->trailingSeparator) {
+        // "C:\" or "C:\WINDOWS\": no name to look for.
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string pattern = path->parts.back();
+    path->parts.pop_back();
+    std::optional<fs::path> dir = w95::ResolveWindowsPath(*path, &error);
+    std::error_code ec;
+    if (!dir || !fs::is_directory(*dir, ec)) {
+        SetLastError(dir ? ERROR_PATH_NOT_FOUND : error);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    Search search;
+    WIN32_FIND_DATAA data;
+    std::vector<WIN32_FIND_DATAA> names;
+    fs::directory_iterator it(*dir, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::optional<std::string> name =
+            w95::HostToAnsi(it->path().filename().string());
+        if (!name || !w95::MatchesPattern(pattern, *name)) continue;
+        if (it->is_symlink(ec) && !w95::InsideMachine(it->path())) continue;
+        if (Describe(it->path(), *name, &data)) names.push_back(data);
+    }
+    std::sort(names.begin(), names.end(),
+              [](const WIN32_FIND_DATAA &a, const WIN32_FIND_DATAA &b) {
+                  int c = w95::CompareNames(a.cFileName, b.cFileName);
+                  return c != 0 ? c < 0
+                                : std::strcmp(a.cFileName, b.cFileName) < 0;
+              });
+    // Directories below the root list themselves and their parent first.
+    if (!path->parts.empty()) {
+        for (const char *dots : {".", ".."}) {
+            fs::path host =
+                std::string(dots) == "." ? *dir : dir->parent_path();
+            if (w95::MatchesPattern(pattern, dots) &&
+                Describe(host, dots, &data)) {
+                search.found.push_back(data);
+            }
+        }
+    }
+    search.found.insert(search.found.end(), names.begin(), names.end());
+    if (search.found.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    *lpFindFileData = search.found[0];
+    search.next = 1;
+    SearchTable &table = Searches();
+    HANDLE h = reinterpret_cast<HANDLE>(table.next);
+    table.next += 4;
+    table.searches.emplace(h, std::move(search));
+    SetLastError(ERROR_SUCCESS);
+    return h;
+}
+
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
+    if (DWORD e = w95::InjectedFault("FindNextFileA")) {
+        SetLastError(e);
+        return FALSE;
+    }
+    auto &searches = Searches().searches;
+    auto it = searches.find(hFindFile);
+    if (it == searches.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (lpFindFileData == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Search &search = it->second;
+    if (search.next >= search.found.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    *lpFindFileData = search.found[search.next++];
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE hFindFile) {
+    if (DWORD e = w95::InjectedFault("FindClose")) {
+        SetLastError(e);
+        return FALSE;
+    }
+    if (Searches().searches.erase(hFindFile) == 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // extern "C"
