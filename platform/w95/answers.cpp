@@ -1,0 +1,107 @@
+#include "answers.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <deque>
+#include <vector>
+
+#include "emulator_error.h"
+
+namespace w95 {
+
+namespace {
+
+struct Button {
+    int id;
+    const char *word;
+    const char *name;
+};
+
+constexpr Button kButtons[] = {
+    {IDOK, "ok", "IDOK"},
+    {IDCANCEL, "cancel", "IDCANCEL"},
+    {IDABORT, "abort", "IDABORT"},
+    {IDRETRY, "retry", "IDRETRY"},
+    {IDIGNORE, "ignore", "IDIGNORE"},
+    {IDYES, "yes", "IDYES"},
+    {IDNO, "no", "IDNO"},
+};
+
+struct Scripted {
+    int id;
+    int position;
+};
+
+std::deque<Scripted> scripted;
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+std::optional<int> AnswerFromWord(std::string_view word) {
+    word = Trim(word);
+    for (const Button &b : kButtons) {
+        std::string_view w(b.word);
+        if (w.size() != word.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < w.size() && same; ++i)
+            same = std::tolower(static_cast<unsigned char>(word[i])) == w[i];
+        if (same) return b.id;
+    }
+    return std::nullopt;
+}
+
+void SetScriptedAnswers(const std::string &list) {
+    std::deque<Scripted> parsed;
+    if (!Trim(list).empty()) {
+        std::size_t start = 0;
+        int position = 0;
+        while (true) {
+            std::size_t comma = list.find(',', start);
+            std::string_view word = std::string_view(list).substr(
+                start,
+                comma == std::string::npos ? std::string::npos : comma - start);
+            ++position;
+            std::optional<int> id = AnswerFromWord(word);
+            if (!id)
+                throw EmulatorFailure(
+                    "W95_ANSWERS: answer " + std::to_string(position) + " '" +
+                    std::string(Trim(word)) +
+                    "' names no button (ok, cancel, yes, no, abort, retry, "
+                    "ignore)");
+            parsed.push_back({*id, position});
+            if (comma == std::string::npos) break;
+            start = comma + 1;
+        }
+    }
+    scripted = std::move(parsed);
+}
+
+std::optional<int> NextScriptedAnswer(int *position) {
+    if (scripted.empty()) return std::nullopt;
+    Scripted next = scripted.front();
+    scripted.pop_front();
+    if (position) *position = next.position;
+    return next.id;
+}
+
+const char *AnswerName(int id) {
+    for (const Button &b : kButtons)
+        if (b.id == id) return b.name;
+    return "0";
+}
+
+const char *AnswerWord(int id) {
+    for (const Button &b : kButtons)
+        if (b.id == id) return b.word;
+    return "?";
+}
+
+}  // namespace w95

@@ -1,0 +1,266 @@
+// Modeless dialogs from the program's resource script, with their controls
+// and window texts: CreateDialogParamA, GetDlgItem, SetWindowTextA,
+// GetWindowTextA and DestroyWindow. There is no message loop and no dialog
+// procedure is ever called; a dialog is a passive display, drawn on standard
+// error whenever it appears or a text in it changes.
+#include <windows.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "emulator_error.h"
+#include "fault_injection.h"
+#include "resource_script.h"
+#include "screen.h"
+#include "transcript.h"
+
+namespace {
+
+constexpr DWORD kErrorControlIdNotFound = 1421;
+
+struct Window {
+    ULONG_PTR parent = 0;           // 0 for a dialog
+    nlohmann::ordered_json dialog;  // the dialog's resource id or name
+    bool extended = false;          // DIALOGEX: 32-bit control identifiers
+    int controlId = 0;
+    std::string className;
+    std::string text;
+    DWORD style = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+    std::vector<ULONG_PTR> children;
+};
+
+std::map<ULONG_PTR, Window> windows;
+ULONG_PTR nextHandle = 0x10010;
+
+HWND HandleOf(ULONG_PTR h) { return reinterpret_cast<HWND>(h); }
+
+Window *Find(HWND hWnd) {
+    auto it = windows.find(reinterpret_cast<ULONG_PTR>(hWnd));
+    return it == windows.end() ? nullptr : &it->second;
+}
+
+nlohmann::ordered_json DialogId(const w95::ResourceName &name) {
+    if (name.isNumber) return name.number;
+    return name.name;
+}
+
+nlohmann::ordered_json RequestedId(LPCSTR lpTemplateName) {
+    if (IS_INTRESOURCE(lpTemplateName))
+        return static_cast<int>(reinterpret_cast<ULONG_PTR>(lpTemplateName));
+    return w95::AnsiToUtf8(lpTemplateName);
+}
+
+std::string ControlPicture(const Window &c) {
+    std::string text = w95::AnsiToUtf8(c.text);
+    if (c.className == "STATIC" && (c.style & 0x1F) == SS_ICON) return "[#]";
+    if (c.className == "BUTTON") return "[ " + text + " ]";
+    if (c.className == "EDIT") return "[" + text + "]";
+    return text;
+}
+
+void Draw(const Window &dialog) {
+    if (!(dialog.style & WS_VISIBLE)) return;
+    // Dialog units to character cells: a character is about 4 units wide
+    // and 8 units high.
+    std::vector<w95::ScreenControl> controls;
+    for (ULONG_PTR h : dialog.children) {
+        const Window &c = windows.at(h);
+        if (!(c.style & WS_VISIBLE)) continue;
+        w95::ScreenControl s;
+        s.column = c.x / 4;
+        s.row = c.y / 8;
+        s.width = c.width / 4;
+        s.text = ControlPicture(c);
+        if (c.className == "STATIC") {
+            DWORD type = c.style & 0x1F;
+            s.align = type == SS_CENTER ? 'c' : type == SS_RIGHT ? 'r' : 'l';
+        }
+        controls.push_back(s);
+    }
+    w95::ShowOnScreen(w95::DialogPicture(w95::AnsiToUtf8(dialog.text),
+                                         dialog.width / 4,
+                                         (dialog.height + 7) / 8, controls));
+}
+
+void RecordFailedDialog(LPCSTR lpTemplateName) {
+    w95::RecordEvent({{"event", "CreateDialog"},
+                      {"id", RequestedId(lpTemplateName)},
+                      {"failed", true}});
+}
+
+}  // namespace
+
+extern "C" HWND WINAPI CreateDialogParamA(HINSTANCE hInstance,
+                                          LPCSTR lpTemplateName,
+                                          HWND hWndParent, DLGPROC lpDialogFunc,
+                                          LPARAM dwInitParam) {
+    // The template comes from the program's own script whatever the
+    // instance; the dialog procedure is never called (no message loop).
+    (void)hInstance;
+    (void)lpDialogFunc;
+    (void)dwInitParam;
+    if (DWORD e = w95::InjectedFault("CreateDialogParamA")) {
+        SetLastError(e);
+        RecordFailedDialog(lpTemplateName);
+        return nullptr;
+    }
+    if (hWndParent && !Find(hWndParent)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        RecordFailedDialog(lpTemplateName);
+        return nullptr;
+    }
+    const w95::DialogTemplate *t = nullptr;
+    try {
+        if (const w95::ResourceScript *script = w95::ProgramResources())
+            t = script->FindDialog(lpTemplateName);
+    } catch (const std::exception &e) {
+        w95::EmulatorError(e.what());
+    }
+    if (!t) {
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        RecordFailedDialog(lpTemplateName);
+        return nullptr;
+    }
+
+    ULONG_PTR handle = nextHandle;
+    nextHandle += 4;
+    Window &dialog = windows[handle];
+    dialog.parent = 0;
+    dialog.dialog = DialogId(t->name);
+    dialog.extended = t->extended;
+    dialog.className = "#32770";
+    dialog.text = t->caption;
+    dialog.style = t->style;
+    dialog.x = t->x;
+    dialog.y = t->y;
+    dialog.width = t->width;
+    dialog.height = t->height;
+
+    nlohmann::ordered_json controls = nlohmann::ordered_json::array();
+    for (const w95::DialogControl &c : t->controls) {
+        ULONG_PTR child = nextHandle;
+        nextHandle += 4;
+        Window w;
+        w.parent = handle;
+        w.dialog = dialog.dialog;
+        w.extended = t->extended;
+        w.controlId = c.id;
+        w.className = c.className;
+        w.text = c.text;
+        w.style = c.style;
+        w.x = c.x;
+        w.y = c.y;
+        w.width = c.width;
+        w.height = c.height;
+        windows[child] = w;
+        windows[handle].children.push_back(child);
+        controls.push_back({{"id", c.id},
+                            {"class", w95::AnsiToUtf8(c.className)},
+                            {"text", w95::AnsiToUtf8(c.text)}});
+    }
+    const Window &made = windows.at(handle);
+    w95::RecordEvent({{"event", "CreateDialog"},
+                      {"id", made.dialog},
+                      {"title", w95::AnsiToUtf8(made.text)},
+                      {"controls", controls}});
+    Draw(made);
+    return HandleOf(handle);
+}
+
+extern "C" HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
+    if (DWORD e = w95::InjectedFault("GetDlgItem")) {
+        SetLastError(e);
+        return nullptr;
+    }
+    Window *dialog = Find(hDlg);
+    if (!dialog) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    for (ULONG_PTR h : dialog->children) {
+        const Window &c = windows.at(h);
+        // A DIALOG template keeps 16-bit identifiers: -1 and 0xFFFF are one.
+        bool same = c.extended
+                        ? c.controlId == nIDDlgItem
+                        : (c.controlId & 0xFFFF) == (nIDDlgItem & 0xFFFF);
+        if (same) return HandleOf(h);
+    }
+    SetLastError(kErrorControlIdNotFound);
+    return nullptr;
+}
+
+extern "C" BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
+    if (DWORD e = w95::InjectedFault("SetWindowTextA")) {
+        SetLastError(e);
+        return FALSE;
+    }
+    Window *w = Find(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    w->text = lpString ? lpString : "";
+    nlohmann::ordered_json control = nullptr;
+    if (w->parent) control = w->controlId;
+    w95::RecordEvent({{"event", "SetWindowText"},
+                      {"dialog", w->dialog},
+                      {"control", control},
+                      {"text", w95::AnsiToUtf8(w->text)}});
+    const Window &dialog = w->parent ? windows.at(w->parent) : *w;
+    if (w->style & WS_VISIBLE) Draw(dialog);
+    return TRUE;
+}
+
+extern "C" int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
+    if (DWORD e = w95::InjectedFault("GetWindowTextA")) {
+        SetLastError(e);
+        if (lpString && nMaxCount > 0) lpString[0] = '\0';
+        return 0;
+    }
+    Window *w = Find(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        if (lpString && nMaxCount > 0) lpString[0] = '\0';
+        return 0;
+    }
+    if (!lpString || nMaxCount <= 0) return 0;
+    std::size_t n =
+        std::min(w->text.size(), static_cast<std::size_t>(nMaxCount - 1));
+    std::memcpy(lpString, w->text.data(), n);
+    lpString[n] = '\0';
+    return static_cast<int>(n);
+}
+
+extern "C" BOOL WINAPI DestroyWindow(HWND hWnd) {
+    if (DWORD e = w95::InjectedFault("DestroyWindow")) {
+        SetLastError(e);
+        return FALSE;
+    }
+    Window *w = Find(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    ULONG_PTR handle = reinterpret_cast<ULONG_PTR>(hWnd);
+    nlohmann::ordered_json event = {{"event", "DestroyWindow"},
+                                    {"dialog", w->dialog}};
+    if (w->parent) {
+        event["control"] = w->controlId;
+        auto &siblings = windows.at(w->parent).children;
+        std::erase(siblings, handle);
+        const Window &dialog = windows.at(w->parent);
+        windows.erase(handle);
+        if (dialog.style & WS_VISIBLE) Draw(dialog);
+    } else {
+        std::string title = w95::AnsiToUtf8(w->text);
+        for (ULONG_PTR child : w->children) windows.erase(child);
+        bool visible = w->style & WS_VISIBLE;
+        windows.erase(handle);
+        if (visible) w95::ShowOnScreen("(closed: " + title + ")\n");
+    }
+    w95::RecordEvent(event);
+    return TRUE;
+}
