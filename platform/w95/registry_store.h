@@ -62,7 +62,7 @@ struct RegValue {
 // One key. Subkeys and values keep their creation order, which is the
 // enumeration order; lookups by name go through an index once a key has
 // more than a handful of entries.
-class RegKey {
+class RegKey : public std::enable_shared_from_this<RegKey> {
   public:
     explicit RegKey(std::string keyName) : name(std::move(keyName)) {}
     ~RegKey();
@@ -149,8 +149,18 @@ HKEY OpenKeyHandle(RegKey &key);
 std::shared_ptr<RegKey> KeyOfHandle(HKEY handle, LONG *error);
 bool CloseKeyHandle(HKEY handle);
 
-// Shares ownership of an attached key (for handles and long operations).
-std::shared_ptr<RegKey> ShareKey(RegKey &key);
+// The file that RegSaveKeyA writes for `key`: REGEDIT4 with the key's own
+// section under its full name `path` first, then its subtree. Restoring
+// reads the first section as the saved key and puts every later section at
+// the same place below the key restored into, so a file saved from one key
+// can be restored onto any other, and a save of HKEY_LOCAL_MACHINE restored
+// onto HKEY_LOCAL_MACHINE gives the same tree back.
+std::string SavedKeyText(const std::string &path, const RegKey &key);
+// Reads such a file into `into`, an empty key outside the tree. Throws
+// EmulatorFailure for malformed text, a deletion, a section outside the
+// first one's key or a file without any section.
+void ParseSavedKey(std::string_view text, const std::string &source,
+                   RegKey &into);
 
 }  // namespace w95
 

@@ -1,0 +1,436 @@
+// advapi32: the registry calls, served from the in-memory registry.
+//
+// Windows 95 behaviour kept here: RegDeleteKeyA takes the whole subtree
+// with it, a NULL subkey name makes it fail with ERROR_BADKEY, and there is
+// no security, so access masks and security attributes are accepted and
+// ignored. Opening a predefined key with an empty subkey gives the
+// predefined handle back; any other key gives a new handle.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+#include "w95/emulator_error.h"
+#include "w95/fault_injection.h"
+#include "w95/path_resolve.h"
+#include "w95/registry_store.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using w95::RegKey;
+
+// What an alias stands for while its key does not exist: a key without
+// values or subkeys. Never changed.
+std::shared_ptr<RegKey> EmptyKey() {
+    static const std::shared_ptr<RegKey> empty = std::make_shared<RegKey>("");
+    return empty;
+}
+
+// The key of a handle. A predefined alias whose key does not exist yet
+// gives the empty key, or, with `create`, has its key made.
+LONG Resolve(HKEY handle, bool create, std::shared_ptr<RegKey> *key) {
+    if (std::optional<w95::RegRoot> root = w95::RegRootOfHandle(handle)) {
+        RegKey *k = w95::RegRootKey(*root, create);
+        *key = k ? k->shared_from_this() : EmptyKey();
+        return ERROR_SUCCESS;
+    }
+    LONG error;
+    *key = w95::KeyOfHandle(handle, &error);
+    return error;
+}
+
+// Key and value names that a line of registry.reg could not hold.
+bool IsStorableName(std::string_view name) {
+    return name.find_first_of("\r\n") == std::string_view::npos;
+}
+
+RegKey *FindPath(RegKey *key, const std::vector<std::string_view> &parts) {
+    for (std::string_view part : parts)
+        if (!(key = key->FindChild(part))) return nullptr;
+    return key;
+}
+
+// Runs a call's body, turning an exhausted heap into its error code.
+template <typename Body>
+LONG Guarded(Body body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        return ERROR_OUTOFMEMORY;
+    } catch (const std::length_error &) {
+        return ERROR_OUTOFMEMORY;
+    }
+}
+
+LONG OpenKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+    if (!phkResult) return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    return Guarded([&]() -> LONG {
+        std::shared_ptr<RegKey> base;
+        if (LONG e = Resolve(hKey, false, &base)) return e;
+        std::vector<std::string_view> parts =
+            w95::SplitKeyPath(lpSubKey ? lpSubKey : "");
+        if (parts.empty()) {
+            *phkResult =
+                w95::RegRootOfHandle(hKey) ? hKey : w95::OpenKeyHandle(*base);
+            return ERROR_SUCCESS;
+        }
+        RegKey *k = FindPath(base.get(), parts);
+        if (!k) return ERROR_FILE_NOT_FOUND;
+        *phkResult = w95::OpenKeyHandle(*k);
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG CreateKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult,
+               LPDWORD lpdwDisposition) {
+    if (!phkResult) return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    return Guarded([&]() -> LONG {
+        std::vector<std::string_view> parts =
+            w95::SplitKeyPath(lpSubKey ? lpSubKey : "");
+        for (std::string_view part : parts)
+            if (!IsStorableName(part)) return ERROR_INVALID_PARAMETER;
+        std::shared_ptr<RegKey> base;
+        if (LONG e = Resolve(hKey, !parts.empty(), &base)) return e;
+        bool createdAny = false;
+        if (parts.empty()) {
+            *phkResult =
+                w95::RegRootOfHandle(hKey) ? hKey : w95::OpenKeyHandle(*base);
+        } else {
+            RegKey *k = base.get();
+            for (std::string_view part : parts) {
+                bool created = false;
+                k = &k->Child(part, &created);
+                if (created) {
+                    createdAny = true;
+                    w95::NoteRegistryChange();
+                }
+            }
+            *phkResult = w95::OpenKeyHandle(*k);
+        }
+        if (lpdwDisposition)
+            *lpdwDisposition =
+                createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+        return ERROR_SUCCESS;
+    });
+}
+
+// Copies a name with its NUL into a buffer of `size` characters.
+bool CopyName(const std::string &name, LPSTR buffer, DWORD size) {
+    if (name.size() >= size) return false;
+    std::memcpy(buffer, name.data(), name.size());
+    buffer[name.size()] = '\0';
+    return true;
+}
+
+// The empty class name of a key, into an optional class buffer.
+bool CopyEmptyClass(LPSTR lpClass, LPDWORD lpcchClass) {
+    if (!lpClass || !lpcchClass) return true;
+    if (*lpcchClass < 1) return false;
+    lpClass[0] = '\0';
+    *lpcchClass = 0;
+    return true;
+}
+
+LONG ErrorOfErrno(int error) {
+    switch (error) {
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case ENOENT:
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+            return ERROR_ACCESS_DENIED;
+        case ENOSPC:
+            return ERROR_DISK_FULL;
+        default:
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+    if (DWORD e = w95::InjectedFault("RegOpenKeyA")) return (LONG)e;
+    return OpenKey(hKey, lpSubKey, phkResult);
+}
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
+                          REGSAM samDesired, PHKEY phkResult) {
+    if (DWORD e = w95::InjectedFault("RegOpenKeyExA")) return (LONG)e;
+    (void)ulOptions;
+    (void)samDesired;
+    return OpenKey(hKey, lpSubKey, phkResult);
+}
+
+LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+    if (DWORD e = w95::InjectedFault("RegCreateKeyA")) return (LONG)e;
+    return CreateKey(hKey, lpSubKey, phkResult, nullptr);
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
+                            LPSTR lpClass, DWORD dwOptions, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                            PHKEY phkResult, LPDWORD lpdwDisposition) {
+    if (DWORD e = w95::InjectedFault("RegCreateKeyExA")) return (LONG)e;
+    (void)Reserved;
+    (void)lpClass;
+    (void)dwOptions;
+    (void)samDesired;
+    (void)lpSecurityAttributes;
+    return CreateKey(hKey, lpSubKey, phkResult, lpdwDisposition);
+}
+
+LONG WINAPI RegCloseKey(HKEY hKey) {
+    if (DWORD e = w95::InjectedFault("RegCloseKey")) return (LONG)e;
+    if (w95::RegRootOfHandle(hKey)) return ERROR_SUCCESS;
+    return w95::CloseKeyHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    if (DWORD e = w95::InjectedFault("RegDeleteKeyA")) return (LONG)e;
+    return Guarded([&]() -> LONG {
+        std::shared_ptr<RegKey> base;
+        if (LONG e = Resolve(hKey, false, &base)) return e;
+        if (!lpSubKey) return ERROR_BADKEY;
+        std::vector<std::string_view> parts = w95::SplitKeyPath(lpSubKey);
+        RegKey *k;
+        if (parts.empty()) {
+            // The key itself; never a root or an alias of one.
+            if (w95::RegRootOfHandle(hKey) || !base->parent)
+                return ERROR_ACCESS_DENIED;
+            k = base.get();
+        } else {
+            k = FindPath(base.get(), parts);
+            if (!k) return ERROR_FILE_NOT_FOUND;
+        }
+        k->parent->RemoveChild(k);
+        w95::NoteRegistryChange();
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    if (DWORD e = w95::InjectedFault("RegDeleteValueA")) return (LONG)e;
+    return Guarded([&]() -> LONG {
+        std::shared_ptr<RegKey> key;
+        if (LONG e = Resolve(hKey, false, &key)) return e;
+        if (key == EmptyKey() ||
+            !key->RemoveValue(lpValueName ? lpValueName : ""))
+            return ERROR_FILE_NOT_FOUND;
+        w95::NoteRegistryChange();
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass,
+                             LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                             LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                             LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
+                             LPDWORD lpcbMaxValueLen,
+                             LPDWORD lpcbSecurityDescriptor,
+                             PFILETIME lpftLastWriteTime) {
+    if (DWORD e = w95::InjectedFault("RegQueryInfoKeyA")) return (LONG)e;
+    (void)lpReserved;
+    return Guarded([&]() -> LONG {
+        std::shared_ptr<RegKey> key;
+        if (LONG e = Resolve(hKey, false, &key)) return e;
+        if (!CopyEmptyClass(lpClass, lpcchClass)) return ERROR_MORE_DATA;
+        if (lpcSubKeys) *lpcSubKeys = (DWORD)key->Children().size();
+        if (lpcbMaxSubKeyLen) {
+            std::size_t longest = 0;
+            for (const auto &c : key->Children())
+                longest = std::max(longest, c->name.size());
+            *lpcbMaxSubKeyLen = (DWORD)longest;
+        }
+        if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
+        if (lpcValues) *lpcValues = (DWORD)key->Values().size();
+        std::size_t longestName = 0, longestData = 0;
+        for (const w95::RegValue &v : key->Values()) {
+            longestName = std::max(longestName, v.name.size());
+            longestData = std::max(longestData, v.data.size());
+        }
+        if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = (DWORD)longestName;
+        if (lpcbMaxValueLen) *lpcbMaxValueLen = (DWORD)longestData;
+        if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
+        if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{0, 0};
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName) {
+    if (DWORD e = w95::InjectedFault("RegEnumKeyA")) return (LONG)e;
+    std::shared_ptr<RegKey> key;
+    if (LONG e = Resolve(hKey, false, &key)) return e;
+    if (dwIndex >= key->Children().size()) return ERROR_NO_MORE_ITEMS;
+    if (!lpName) return ERROR_INVALID_PARAMETER;
+    if (!CopyName(key->Children()[dwIndex]->name, lpName, cchName))
+        return ERROR_MORE_DATA;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
+                          LPDWORD lpcchName, LPDWORD lpReserved, LPSTR lpClass,
+                          LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+    if (DWORD e = w95::InjectedFault("RegEnumKeyExA")) return (LONG)e;
+    (void)lpReserved;
+    std::shared_ptr<RegKey> key;
+    if (LONG e = Resolve(hKey, false, &key)) return e;
+    if (dwIndex >= key->Children().size()) return ERROR_NO_MORE_ITEMS;
+    if (!lpName || !lpcchName) return ERROR_INVALID_PARAMETER;
+    const std::string &name = key->Children()[dwIndex]->name;
+    if (!CopyName(name, lpName, *lpcchName)) return ERROR_MORE_DATA;
+    *lpcchName = (DWORD)name.size();
+    if (!CopyEmptyClass(lpClass, lpcchClass)) return ERROR_MORE_DATA;
+    if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{0, 0};
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
+                          LPDWORD lpcchValueName, LPDWORD lpReserved,
+                          LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    if (DWORD e = w95::InjectedFault("RegEnumValueA")) return (LONG)e;
+    (void)lpReserved;
+    std::shared_ptr<RegKey> key;
+    if (LONG e = Resolve(hKey, false, &key)) return e;
+    if (dwIndex >= key->Values().size()) return ERROR_NO_MORE_ITEMS;
+    if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    const w95::RegValue &v = key->Values()[dwIndex];
+    if (!CopyName(v.name, lpValueName, *lpcchValueName)) return ERROR_MORE_DATA;
+    *lpcchValueName = (DWORD)v.name.size();
+    if (lpType) *lpType = v.type;
+    if (!lpcbData) return ERROR_SUCCESS;
+    DWORD size = (DWORD)v.data.size();
+    if (lpData && size > *lpcbData) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    if (lpData && size) std::memcpy(lpData, v.data.data(), size);
+    *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
+                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    if (DWORD e = w95::InjectedFault("RegQueryValueExA")) return (LONG)e;
+    (void)lpReserved;
+    std::shared_ptr<RegKey> key;
+    if (LONG e = Resolve(hKey, false, &key)) return e;
+    if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
+    const w95::RegValue *v = key->FindValue(lpValueName ? lpValueName : "");
+    if (!v) return ERROR_FILE_NOT_FOUND;
+    if (lpType) *lpType = v->type;
+    if (!lpcbData) return ERROR_SUCCESS;
+    DWORD size = (DWORD)v->data.size();
+    if (lpData && size > *lpcbData) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    if (lpData && size) std::memcpy(lpData, v->data.data(), size);
+    *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
+                           DWORD dwType, const BYTE *lpData, DWORD cbData) {
+    if (DWORD e = w95::InjectedFault("RegSetValueExA")) return (LONG)e;
+    (void)Reserved;
+    return Guarded([&]() -> LONG {
+        std::string_view name = lpValueName ? lpValueName : "";
+        if (!IsStorableName(name) || (!lpData && cbData))
+            return ERROR_INVALID_PARAMETER;
+        std::shared_ptr<RegKey> key;
+        if (LONG e = Resolve(hKey, true, &key)) return e;
+        if (key->SetValue(name, dwType, lpData, cbData))
+            w95::NoteRegistryChange();
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile,
+                        LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
+    if (DWORD e = w95::InjectedFault("RegSaveKeyA")) return (LONG)e;
+    (void)lpSecurityAttributes;
+    return Guarded([&]() -> LONG {
+        std::shared_ptr<RegKey> key;
+        if (LONG e = Resolve(hKey, false, &key)) return e;
+        if (!lpFile) return ERROR_INVALID_PARAMETER;
+        DWORD error = 0;
+        std::optional<fs::path> file = w95::ResolvePath(lpFile, &error);
+        if (!file) return error ? (LONG)error : ERROR_PATH_NOT_FOUND;
+        std::optional<w95::RegRoot> root = w95::RegRootOfHandle(hKey);
+        std::string text = w95::SavedKeyText(
+            root ? w95::RegRootPath(*root) : key->Path(), *key);
+        int fd = ::open(file->c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd < 0) return ErrorOfErrno(errno);
+        std::size_t done = 0;
+        int failure = 0;
+        while (done < text.size() && !failure) {
+            ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0)
+                failure = n < 0 ? errno : EIO;
+            else
+                done += static_cast<std::size_t>(n);
+        }
+        if (::close(fd) != 0 && !failure) failure = errno;
+        if (failure) {
+            ::unlink(file->c_str());
+            return failure == ENOSPC ? ERROR_DISK_FULL
+                                     : ERROR_REGISTRY_IO_FAILED;
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
+    if (DWORD e = w95::InjectedFault("RegRestoreKeyA")) return (LONG)e;
+    (void)dwFlags;
+    return Guarded([&]() -> LONG {
+        std::shared_ptr<RegKey> key;
+        if (LONG e = Resolve(hKey, false, &key)) return e;
+        if (!lpFile) return ERROR_INVALID_PARAMETER;
+        DWORD error = 0;
+        std::optional<fs::path> file = w95::ResolvePath(lpFile, &error);
+        if (!file) return error ? (LONG)error : ERROR_PATH_NOT_FOUND;
+        std::error_code ec;
+        fs::file_status status = fs::status(*file, ec);
+        if (status.type() == fs::file_type::not_found)
+            return ERROR_FILE_NOT_FOUND;
+        if (status.type() == fs::file_type::directory)
+            return ERROR_ACCESS_DENIED;
+        std::ifstream in(*file, std::ios::binary);
+        if (!in) return ERROR_REGISTRY_IO_FAILED;
+        std::string text((std::istreambuf_iterator<char>(in)),
+                         std::istreambuf_iterator<char>());
+        if (in.bad()) return ERROR_REGISTRY_IO_FAILED;
+        auto restored = std::make_shared<RegKey>("");
+        try {
+            w95::ParseSavedKey(text, lpFile, *restored);
+        } catch (const w95::EmulatorFailure &) {
+            return ERROR_REGISTRY_CORRUPT;
+        }
+        if (LONG e = Resolve(hKey, true, &key)) return e;
+        key->TakeContentOf(*restored);
+        w95::NoteRegistryChange();
+        return ERROR_SUCCESS;
+    });
+}
+
+}  // extern "C"
