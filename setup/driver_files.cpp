@@ -1,0 +1,144 @@
+// The four files copied from the distribution disk: the driver library and
+// the port driver (required), the preload program and its parameter file
+// (optional). A file that already stands at its target is saved first.
+#include <windows.h>
+
+#include <cstring>
+
+#include "setup_state.h"
+
+namespace {
+
+constexpr int DRIVER_DLL = 0;
+constexpr int PORT_DRIVER = 1;
+constexpr int PRELOAD_EXE = 2;
+constexpr int PRELOAD_INI = 3;
+
+const char InstallDir[] = "C:\\VELTRANE";
+
+// Takes back what was copied of the preload files: a replaced file gets its
+// older copy back, a file copied new is deleted.
+void UndoPreloadFiles() {
+    for (int i = PRELOAD_EXE; i <= PRELOAD_INI; ++i) {
+        DWORD bit = DriverFileBits[i];
+        if (BackupFlags & bit) {
+            PutBackInstalledFile(i);
+        } else if (CreatedFlags & bit) {
+            DeleteFileA(InstalledFileTarget[i]);
+        }
+        CreatedFlags &= ~bit;
+    }
+}
+
+bool CopyPreloadFile(int index) {
+    std::strcpy(InstalledFileTarget[index], InstallDir);
+    ShowProgress(index == PRELOAD_EXE ? "Copying PARLOD.EXE."
+                                      : "Copying PARLOD.INI.");
+    return CopyWithBackup(MessageText, InstalledFileTarget[index],
+                          DriverFileNames[index], InstalledFileBackup[index],
+                          DriverFileBits[index]);
+}
+
+}  // namespace
+
+const char *const DriverFileNames[DRIVER_FILE_COUNT] = {
+    "QVRIDE.DLL", "HBX52XX.MPD", "PARLOD.EXE", "PARLOD.INI"};
+const DWORD DriverFileBits[DRIVER_FILE_COUNT] = {
+    BACKUP_DRIVER_DLL, BACKUP_PORT_DRIVER, BACKUP_PRELOAD_EXE,
+    BACKUP_PRELOAD_INI};
+char InstalledFileTarget[DRIVER_FILE_COUNT][PATH_SIZE];
+char InstalledFileBackup[DRIVER_FILE_COUNT][PATH_SIZE];
+
+bool CopyWithBackup(char *source, char *target, const char *name, char *saved,
+                    DWORD backupBit) {
+    if (!AppendPathName(target, PATH_SIZE, name) ||
+        !ComposePath(source, PATH_SIZE, SourceDir, name) ||
+        !ComposePath(saved, PATH_SIZE, TempDir, name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    if (CopyFileA(source, target, TRUE)) {
+        CreatedFlags |= backupBit;
+        return true;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) return false;
+
+    // The target exists: it is replaced only once its copy is saved.
+    if (!CopyFileA(target, saved, FALSE)) return false;
+    BackupFlags |= backupBit;
+    if (CopyFileA(source, target, FALSE)) {
+        StepFlags |= STEP_FILES_REPLACED;
+        return true;
+    }
+    DWORD error = GetLastError();
+    if (CopyFileA(saved, target, FALSE)) {
+        DeleteFileA(saved);
+        BackupFlags &= ~backupBit;
+    }
+    // Otherwise the bit stays, so that the caller's undo tries again and
+    // keeps the saved copy if it cannot.
+    SetLastError(error);
+    return false;
+}
+
+void PutBackInstalledFile(int index) {
+    if (CopyFileA(InstalledFileBackup[index], InstalledFileTarget[index],
+                  FALSE)) {
+        DeleteFileA(InstalledFileBackup[index]);
+    } else {
+        ReportKeptCopy(InstalledFileTarget[index], InstalledFileBackup[index]);
+    }
+    BackupFlags &= ~DriverFileBits[index];
+}
+
+void InstallDriverFiles() {
+    ShowProgress("Copying QVRIDE.DLL.");
+    UINT length =
+        GetSystemDirectoryA(InstalledFileTarget[DRIVER_DLL], PATH_SIZE);
+    if (length == 0 || length >= PATH_SIZE) {
+        DWORD error = length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+        InstalledFileTarget[DRIVER_DLL][0] = '\0';
+        FatalSetupError("Error getting system directory name.", (LONG)error);
+    }
+    std::strcpy(InstalledFileTarget[PORT_DRIVER],
+                InstalledFileTarget[DRIVER_DLL]);
+    if (!CopyWithBackup(MessageText, InstalledFileTarget[DRIVER_DLL],
+                        DriverFileNames[DRIVER_DLL],
+                        InstalledFileBackup[DRIVER_DLL], BACKUP_DRIVER_DLL)) {
+        FatalSetupError("Error copying QVRIDE.DLL.", (LONG)GetLastError());
+    }
+
+    ShowProgress("Copying HBX52XX.MPD.");
+    bool placed = AppendPathName(InstalledFileTarget[PORT_DRIVER], PATH_SIZE,
+                                 "IOSUBSYS\\");
+    if (!placed) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    } else {
+        placed = CopyWithBackup(MessageText, InstalledFileTarget[PORT_DRIVER],
+                                DriverFileNames[PORT_DRIVER],
+                                InstalledFileBackup[PORT_DRIVER],
+                                BACKUP_PORT_DRIVER);
+    }
+    if (!placed) {
+        FatalSetupError("Error copying HBX52XX.MPD.", (LONG)GetLastError());
+    }
+
+    SECURITY_ATTRIBUTES security = PlainSecurity();
+    if (!CreateDirectoryA(InstallDir, &security) &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+        StepFlags |= STEP_PRELOAD_SKIPPED;
+    }
+    if (StepFlags & STEP_PRELOAD_SKIPPED) return;
+
+    if (!CopyPreloadFile(PRELOAD_EXE)) {
+        // PARLOD.INI is not tried; C:\VELTRANE stays.
+        UndoPreloadFiles();
+        StepFlags |= STEP_PRELOAD_SKIPPED;
+        return;
+    }
+    if (CopyPreloadFile(PRELOAD_INI)) return;
+
+    UndoPreloadFiles();
+    StepFlags |= STEP_PRELOAD_SKIPPED;
+    RemoveDirectoryA(InstallDir);  // goes only when empty
+}

@@ -1,0 +1,254 @@
+// Places the driver INF, found on the distribution disk by its content, into
+// the Windows INF directory: over an earlier instance of it (saved first) or
+// under a new oem name, with every "CopyFiles" commented out.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "setup_state.h"
+#include "work_buffers.h"
+
+char DriverInfPath[PATH_SIZE];
+char DriverInfBackupPath[PATH_SIZE];
+int DriverInfIsNew;
+int DriverInfWritten;
+
+namespace {
+
+const char FirstKey[] = "%PCI\\VEN_7A3C&DEV_0525.DeviceDesc%=";
+const char SecondKey[] = "%PCI\\VEN_7A3C&DEV_0528.DeviceDesc%=";
+const char CopyFilesWord[] = "CopyFiles";
+constexpr DWORD WORD_LENGTH = sizeof CopyFilesWord - 1;
+const char ReadWriteError[] = "File Read/Write Error.";
+
+// Larger files are passed over before their size + 2 could wrap around.
+constexpr DWORD LARGEST_INF = 0x10000000;
+
+char SourceInfPath[PATH_SIZE];
+
+HANDLE OpenForReading(const char *path) {
+    SECURITY_ATTRIBUTES security = PlainSecurity();
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, &security,
+                       OPEN_EXISTING,
+                       FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// Whether the file holds the key. A file that cannot be opened, sized or
+// read in full does not.
+bool FileHoldsKey(const char *path, const char *key) {
+    FileHandle file(OpenForReading(path));
+    if (!file.IsOpen()) return false;
+    DWORD size = GetFileSize(file.Get(), NULL);
+    if (size == INVALID_FILE_SIZE || size > LARGEST_INF) return false;
+    WorkBuffer text(size + 2);  // the zero bytes behind the text end it
+    if (text.Bytes() == NULL) return false;
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), text.Bytes(), size, &got, NULL) || got != size) {
+        return false;
+    }
+    return InfTextHoldsKey(text.Bytes(), key);
+}
+
+// Searches the pattern for the first key, then (set up again) for the
+// second one.
+bool FindInfWithEitherKey(char *path, const char *pattern, int *count) {
+    std::strcpy(path, pattern);
+    if (FindInfWithKey(FirstKey, path, count)) return true;
+    std::strcpy(path, pattern);
+    return FindInfWithKey(SecondKey, path, count);
+}
+
+// The first free name oem<n>.inf from the count of oem files on. The count
+// assumes numbers from 0 without gaps; an existing file is never taken.
+bool ChooseNewOemName(int number) {
+    for (; number >= 0 && number < 0x7FFFFFFF; ++number) {
+        std::snprintf(MessageText, sizeof MessageText, "\\oem%d.inf", number);
+        if (std::strlen(InfDir) + std::strlen(MessageText) >= PATH_SIZE) {
+            return false;
+        }
+        std::strcpy(DriverInfPath, InfDir);
+        std::strcat(DriverInfPath, MessageText);
+        if (GetFileAttributesA(DriverInfPath) == INVALID_FILE_ATTRIBUTES) {
+            return true;
+        }
+    }
+    return false;
+}
+
+[[noreturn]] void FailReadWrite(DWORD error) {
+    FatalSetupError(ReadWriteError,
+                    (LONG)(error != 0 ? error : ERROR_GEN_FAILURE));
+}
+
+// The commenting copy from the source INF to DriverInfPath. A read error
+// falls back to copying the source whole; a failed write is fatal, and the
+// rollback then removes the partial file.
+void WriteCommentedInf() {
+    FileHandle source(OpenForReading(SourceInfPath));
+    if (!source.IsOpen()) FailReadWrite(GetLastError());
+    SECURITY_ATTRIBUTES security = PlainSecurity();
+    // A new name is created only where no file stands.
+    FileHandle target(
+        CreateFileA(DriverInfPath, GENERIC_WRITE, 0, &security,
+                    DriverInfIsNew ? CREATE_NEW : CREATE_ALWAYS,
+                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!target.IsOpen()) {
+        DWORD error = GetLastError();
+        source.Close();
+        FailReadWrite(error);
+    }
+    DriverInfWritten = 1;
+
+    ByteWriter write = [&target](const char *bytes, DWORD count) {
+        DWORD written = 0;
+        return WriteFile(target.Get(), bytes, count, &written, NULL) &&
+               written == count;
+    };
+    CopyFilesCommenter commenter;
+    bool readFailed = false;
+    bool writeFailed = false;
+    for (;;) {
+        char byte = 0;
+        DWORD got = 0;
+        if (!ReadFile(source.Get(), &byte, 1, &got, NULL)) {
+            readFailed = true;
+            break;
+        }
+        if (got == 0) {
+            writeFailed = !commenter.Finish(write);
+            break;
+        }
+        if (!commenter.Feed(byte, write)) {
+            writeFailed = true;
+            break;
+        }
+    }
+    DWORD error = GetLastError();
+    source.Close();
+    target.Close();
+    if (writeFailed) FailReadWrite(error);
+    if (readFailed && !CopyFileA(SourceInfPath, DriverInfPath, FALSE)) {
+        FailReadWrite(GetLastError());
+    }
+}
+
+}  // namespace
+
+bool InfTextHoldsKey(const char *text, const char *key) {
+    return std::strstr(text, key) != NULL;
+}
+
+const char *FileNamePart(const char *path) {
+    const char *slash = std::strrchr(path, '\\');
+    return slash != NULL ? slash + 1 : path;
+}
+
+bool FindInfWithKey(const char *key, char *path, int *count) {
+    char directory[PATH_SIZE];
+    std::size_t directoryLength =
+        static_cast<std::size_t>(FileNamePart(path) - path);
+    std::memcpy(directory, path, directoryLength);
+    directory[directoryLength] = '\0';
+
+    *count = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    *count = 1;
+    for (;;) {
+        // A name too long for the buffer counts but is not searched.
+        if (directoryLength + std::strlen(found.cFileName) < PATH_SIZE) {
+            std::memcpy(path, directory, directoryLength);
+            std::strcpy(path + directoryLength, found.cFileName);
+            if (FileHoldsKey(path, key)) {
+                FindClose(search);
+                return true;
+            }
+        }
+        if (!FindNextFileA(search, &found)) {
+            FindClose(search);
+            return false;
+        }
+        ++*count;
+    }
+}
+
+bool CopyFilesCommenter::Feed(char byte, const ByteWriter &write) {
+    if (byte == CopyFilesWord[matched_]) {
+        if (++matched_ < WORD_LENGTH) return true;
+        // A completed match leaves the previous byte as it was.
+        matched_ = 0;
+        if (!previousIsSemicolon_ && !write(";", 1)) return false;
+        return write(CopyFilesWord, WORD_LENGTH);
+    }
+    // The byte that ends a partial match does not start a new one.
+    if (matched_ > 0 && !write(CopyFilesWord, matched_)) return false;
+    matched_ = 0;
+    previousIsSemicolon_ = byte == ';';
+    return write(&byte, 1);
+}
+
+bool CopyFilesCommenter::Finish(const ByteWriter &write) {
+    DWORD held = matched_;
+    matched_ = 0;
+    return held == 0 || write(CopyFilesWord, held);
+}
+
+void PlaceDriverInf() {
+    ShowProgress("Looking for QVRDMA.INF on source disk.");
+    char pattern[PATH_SIZE];
+    int count = 0;
+    if (!ComposePath(pattern, sizeof pattern, SourceDir, "*.inf") ||
+        !FindInfWithEitherKey(SourceInfPath, pattern, &count)) {
+        FatalSetupError("INF file missing on distribution disk.", 0);
+    }
+
+    ShowProgress("Looking for old instance of QVRDMA.INF.");
+    if (!ComposePath(pattern, sizeof pattern, InfDir, "oem*.inf")) {
+        FailReadWrite(ERROR_FILENAME_EXCED_RANGE);
+    }
+    if (FindInfWithEitherKey(DriverInfPath, pattern, &count)) {
+        // The old instance is overwritten only once it is saved.
+        if (!ComposePath(DriverInfBackupPath, sizeof DriverInfBackupPath,
+                         TempDir, FileNamePart(DriverInfPath))) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        }
+        if (DriverInfBackupPath[0] == '\0' ||
+            !CopyFileA(DriverInfPath, DriverInfBackupPath, FALSE)) {
+            DWORD error = GetLastError();
+            DriverInfBackupPath[0] = '\0';
+            std::snprintf(MessageText, sizeof MessageText,
+                          "Error backing up file %s.", DriverInfPath);
+            FatalSetupError(MessageText, (LONG)error);
+        }
+        DriverInfIsNew = 0;
+    } else {
+        if (!ChooseNewOemName(count)) FailReadWrite(ERROR_FILE_EXISTS);
+        DriverInfIsNew = 1;
+    }
+    StepFlags |= STEP_INF_PLACED;
+
+    ShowProgress("Copying QVRDMA.INF.");
+    WriteCommentedInf();
+}
+
+void UndoDriverInf() {
+    ShowProgress("Deleting QVRDMA.INF.");
+    // Only a file this run wrote is deleted; an existing file that the new
+    // name turned out to meet is left alone.
+    if (DriverInfWritten) DeleteFileA(DriverInfPath);
+    if (DriverInfIsNew) return;
+    ShowProgress("Restoring QVRDMA.INF in Windows INF directory.");
+    if (CopyFileA(DriverInfBackupPath, DriverInfPath, FALSE)) {
+        DeleteFileA(DriverInfBackupPath);
+    } else {
+        ReportKeptCopy(DriverInfPath, DriverInfBackupPath);
+    }
+}
+
+void DeleteDriverInfBackup() {
+    if (!DriverInfIsNew && DriverInfBackupPath[0] != '\0') {
+        DeleteFileA(DriverInfBackupPath);
+    }
+}

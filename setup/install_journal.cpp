@@ -1,0 +1,74 @@
+// The install journal and the fatal error path: what the steps changed, and
+// how it is put back when a later step fails.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "setup_state.h"
+
+DWORD StepFlags;
+DWORD BackupFlags;
+DWORD CreatedFlags;
+
+void ReportKeptCopy(const char *original, const char *savedCopy) {
+    char text[MESSAGE_SIZE + 100];
+    std::snprintf(text, sizeof text,
+                  "Unable to restore %s.  Its saved copy is kept as %s.",
+                  original, savedCopy);
+    MessageBoxA(NULL, text, ErrorCaption, MB_SETFOREGROUND | MB_ICONERROR);
+}
+
+void FatalSetupError(const char *message, LONG errorCode) {
+    if (message != MessageText) {
+        std::snprintf(MessageText, sizeof MessageText, "%s", message);
+    }
+    if (errorCode != 0) {
+        char suffix[40];
+        std::snprintf(suffix, sizeof suffix, "  Error code = %ld.",
+                      (long)errorCode);
+        // The code always shows: a message too long for both is cut.
+        std::size_t room = sizeof MessageText - 1 - std::strlen(suffix);
+        if (std::strlen(MessageText) > room) MessageText[room] = '\0';
+        std::strcat(MessageText, suffix);
+    }
+    MessageBoxA(NULL, MessageText, ErrorCaption,
+                MB_SETFOREGROUND | MB_ICONERROR);
+
+    // Undo in the order the steps ran; each action runs whatever the others
+    // did.
+    if (StepFlags & STEP_REGISTRY_SAVED) RestoreRegistrySnapshot();
+    if (StepFlags & STEP_MSHDC_SAVED) RestoreMshdcInf();
+    if (StepFlags & STEP_INF_PLACED) UndoDriverInf();
+    if ((StepFlags & STEP_FILES_REPLACED) || BackupFlags != 0 ||
+        CreatedFlags != 0) {
+        RestoreInstalledFiles();
+    }
+    RemoveTempDir();
+    if (ProgressDialog != NULL) DestroyWindow(ProgressDialog);
+    std::exit(1);
+}
+
+void RestoreInstalledFiles() {
+    ShowProgress("Restoring files.");
+    for (int i = 0; i < DRIVER_FILE_COUNT; ++i) {
+        DWORD bit = DriverFileBits[i];
+        if (BackupFlags & bit) {
+            PutBackInstalledFile(i);
+        } else if (CreatedFlags & bit) {
+            // Only a file this run copied new is deleted; an older file
+            // that was never replaced stays.
+            DeleteFileA(InstalledFileTarget[i]);
+            CreatedFlags &= ~bit;
+        }
+    }
+}
+
+void DeleteFileBackups() {
+    for (int i = 0; i < DRIVER_FILE_COUNT; ++i) {
+        if (BackupFlags & DriverFileBits[i]) {
+            DeleteFileA(InstalledFileBackup[i]);
+        }
+    }
+}

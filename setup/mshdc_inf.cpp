@@ -1,0 +1,162 @@
+// Comments the two chips' device-description lines out of the standard INF
+// MSHDC.INF, after saving it, so that only the driver INF describes them.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "setup_state.h"
+#include "work_buffers.h"
+
+char InfDir[PATH_SIZE];
+char MshdcPath[PATH_SIZE];
+char MshdcBackupPath[PATH_SIZE];
+
+namespace {
+
+const char FirstKey[] = "%PCI\\VEN_7A3C&DEV_0528.DeviceDesc%=";
+const char SecondKey[] = "%PCI\\VEN_7A3C&DEV_0525.DeviceDesc%=";
+const char ReadWriteError[] = "File Read/Write Error.";
+
+// Larger files are refused before their size + 4 could wrap around.
+constexpr DWORD LARGEST_INF = 0x10000000;
+
+// Builds in `output` the text with a semicolon in front of the first
+// occurrence of `key`, unless one stands there already. The search ends at
+// the first NUL; all `length` bytes are copied.
+bool CommentKey(const char *text, DWORD length, const char *key, char *output,
+                DWORD *outputLength, bool *inserted) {
+    const char *hit = std::strstr(text, key);
+    if (hit == NULL) return false;
+    DWORD at = static_cast<DWORD>(hit - text);
+    std::memcpy(output, text, at);
+    DWORD written = at;
+    *inserted = at == 0 || text[at - 1] != ';';
+    if (*inserted) output[written++] = ';';
+    std::memcpy(output + written, text + at, length - at);
+    *outputLength = written + length - at;
+    return true;
+}
+
+[[noreturn]] void FailWithPath(const char *format, DWORD error) {
+    std::snprintf(MessageText, sizeof MessageText, format, MshdcPath);
+    FatalSetupError(MessageText, (LONG)error);
+}
+
+// The error code of a failed call; never 0, which would read as success.
+DWORD LastFailure() {
+    DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_GEN_FAILURE;
+}
+
+// Reads the saved copy, edits it and writes MSHDC.INF back when the edit
+// calls for it. False on a failure, with its error code; every buffer and
+// file is released before it returns.
+bool RewriteFromBackup(DWORD *error, bool *tooLarge) {
+    SECURITY_ATTRIBUTES security = PlainSecurity();
+    FileHandle backup(
+        CreateFileA(MshdcBackupPath, GENERIC_READ, FILE_SHARE_READ, &security,
+                    OPEN_EXISTING,
+                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!backup.IsOpen()) return *error = LastFailure(), false;
+
+    DWORD size = GetFileSize(backup.Get(), NULL);
+    if (size == INVALID_FILE_SIZE) {
+        *tooLarge = true;
+        return *error = LastFailure(), false;
+    }
+    if (size > LARGEST_INF) return *error = ERROR_NOT_ENOUGH_MEMORY, false;
+
+    WorkBuffer text(size + 4);
+    if (text.Bytes() == NULL) return *error = LastFailure(), false;
+    WorkBuffer output(size + 4);
+    if (output.Bytes() == NULL) return *error = LastFailure(), false;
+
+    DWORD got = 0;
+    if (!ReadFile(backup.Get(), text.Bytes(), size, &got, NULL)) {
+        return *error = LastFailure(), false;
+    }
+    if (got != size) return *error = ERROR_READ_FAULT, false;
+    backup.Close();
+
+    MshdcEdit edit = CommentMshdcKeys(text.Bytes(), output.Bytes(), size);
+    if (!edit.rewrite) return true;
+
+    FileHandle target(
+        CreateFileA(MshdcPath, GENERIC_WRITE, 0, &security, TRUNCATE_EXISTING,
+                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!target.IsOpen()) return *error = LastFailure(), false;
+    DWORD written = 0;
+    if (!WriteFile(target.Get(), output.Bytes(), edit.length, &written, NULL)) {
+        return *error = LastFailure(), false;
+    }
+    if (written != edit.length) return *error = ERROR_WRITE_FAULT, false;
+    return true;
+}
+
+}  // namespace
+
+MshdcEdit CommentMshdcKeys(char *text, char *output, DWORD size) {
+    DWORD length = size;
+    bool firstInserted = false;
+    if (CommentKey(text, size, FirstKey, output, &length, &firstInserted)) {
+        std::memcpy(text, output, length);
+    } else {
+        std::memcpy(output, text, size);
+    }
+    bool secondInserted = false;
+    bool second =
+        CommentKey(text, length, SecondKey, output, &length, &secondInserted);
+    return MshdcEdit{length, second || firstInserted};
+}
+
+void EditMshdcInf() {
+    ShowProgress("Editing MSHDC.INF.");
+    char windowsDir[PATH_SIZE];
+    UINT length = GetWindowsDirectoryA(windowsDir, PATH_SIZE);
+    if (length == 0 || length >= PATH_SIZE) {
+        DWORD error = length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+        FatalSetupError("Error getting Windows directory name.", (LONG)error);
+    }
+    if (!ComposePath(InfDir, sizeof InfDir, windowsDir, "INF")) {
+        FatalSetupError("Error getting Windows directory name.",
+                        ERROR_FILENAME_EXCED_RANGE);
+    }
+    if (!ComposePath(MshdcPath, sizeof MshdcPath, InfDir, "MSHDC.INF")) return;
+
+    SECURITY_ATTRIBUTES security = PlainSecurity();
+    HANDLE probe = CreateFileA(MshdcPath, 0, 0, &security, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    if (probe == INVALID_HANDLE_VALUE) return;  // no MSHDC.INF: nothing to do
+    CloseHandle(probe);
+
+    if (!ComposePath(MshdcBackupPath, sizeof MshdcBackupPath, TempDir,
+                     "MSHDC.INF")) {
+        FailWithPath("Error backing up file %s.", ERROR_FILENAME_EXCED_RANGE);
+    }
+    if (!CopyFileA(MshdcPath, MshdcBackupPath, FALSE)) {
+        DWORD error = GetLastError();
+        MshdcBackupPath[0] = '\0';  // no backup of ours lies there
+        FailWithPath("Error backing up file %s.", error);
+    }
+    StepFlags |= STEP_MSHDC_SAVED;
+
+    DWORD error = 0;
+    bool tooLarge = false;
+    if (RewriteFromBackup(&error, &tooLarge)) return;
+    if (tooLarge) FailWithPath("File %s is too large.", error);
+    FatalSetupError(ReadWriteError, (LONG)error);
+}
+
+void RestoreMshdcInf() {
+    ShowProgress("Restoring MSHDC.INF.");
+    if (CopyFileA(MshdcBackupPath, MshdcPath, FALSE)) {
+        DeleteFileA(MshdcBackupPath);
+    } else {
+        ReportKeptCopy(MshdcPath, MshdcBackupPath);
+    }
+}
+
+void DeleteMshdcBackup() {
+    if (MshdcBackupPath[0] != '\0') DeleteFileA(MshdcBackupPath);
+}

@@ -1,0 +1,150 @@
+// The entry function of setup: platform check, command line, confirmation,
+// working directory, progress window, the four install steps, the commit and
+// the restart question.
+#include <windows.h>
+
+#include <cstring>
+
+#include "setup_state.h"
+
+char SourceDir[PATH_SIZE];
+char TempDir[PATH_SIZE];
+char MessageText[MESSAGE_SIZE];
+HWND ProgressDialog;
+HWND StatusWindow;
+int OverrideFlag;
+
+namespace {
+
+constexpr int PROGRESS_DIALOG = 106;
+constexpr int PROGRESS_STATUS = 1001;
+
+const char RestartQuestion[] =
+    "Windows must restart to continue setup.  Do you want to restart Windows "
+    "now?  ";
+const char RestartCaption[] =
+    "QVR PCI0528/PCI0525 Driver Setup Utility - Restart Windows";
+
+bool IsWindows95Family(DWORD version) {
+    return (version & 0x80000000) != 0 && LOBYTE(version) >= 4;
+}
+
+}  // namespace
+
+SECURITY_ATTRIBUTES PlainSecurity() {
+    SECURITY_ATTRIBUTES attributes;
+    attributes.nLength = sizeof attributes;
+    attributes.lpSecurityDescriptor = NULL;
+    attributes.bInheritHandle = FALSE;
+    return attributes;
+}
+
+bool ComposePath(char *out, std::size_t size, const char *directory,
+                 const char *name) {
+    std::size_t dirLength = std::strlen(directory);
+    bool slash = dirLength > 0 && directory[dirLength - 1] != '\\';
+    std::size_t total = dirLength + (slash ? 1 : 0) + std::strlen(name);
+    if (total >= size) {
+        if (size > 0) out[0] = '\0';
+        return false;
+    }
+    std::memmove(out, directory, dirLength);
+    if (slash) out[dirLength++] = '\\';
+    std::strcpy(out + dirLength, name);
+    return true;
+}
+
+bool AppendPathName(char *path, std::size_t size, const char *name) {
+    std::size_t length = std::strlen(path);
+    bool slash = length > 0 && path[length - 1] != '\\';
+    if (length + (slash ? 1 : 0) + std::strlen(name) >= size) return false;
+    if (slash) path[length++] = '\\';
+    std::strcpy(path + length, name);
+    return true;
+}
+
+void ParseCommandLine(const char *commandLine) {
+    if (commandLine == NULL) return;
+    for (int i = 0; commandLine[i] != '\0'; ++i) {
+        if (commandLine[i] != '/') continue;
+        char next = commandLine[i + 1];
+        if (next == 'O' || next == 'o') OverrideFlag = 1;
+        if (next == '\0') break;
+        ++i;  // the letter after the slash is consumed either way
+    }
+}
+
+void CreateTempDir() {
+    DWORD length = GetTempPathA(PATH_SIZE, TempDir);
+    if (length == 0 || length >= PATH_SIZE ||
+        !AppendPathName(TempDir, PATH_SIZE, "qvrback")) {
+        TempDir[0] = '\0';
+        StepFlags |= STEP_TEMPDIR_FAILED;
+        return;
+    }
+    SECURITY_ATTRIBUTES security = PlainSecurity();
+    if (!CreateDirectoryA(TempDir, &security) &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+        StepFlags |= STEP_TEMPDIR_FAILED;
+    }
+}
+
+void RemoveTempDir() {
+    if (TempDir[0] != '\0') RemoveDirectoryA(TempDir);
+}
+
+void ShowProgress(const char *text) {
+    if (StatusWindow != NULL) SetWindowTextA(StatusWindow, text);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    if (!IsWindows95Family(GetVersion())) {
+        MessageBoxA(NULL, "This program is for Windows 95 only!", ErrorCaption,
+                    MB_ICONERROR);
+        return 1;
+    }
+    ParseCommandLine(commandLine);
+
+    // Without a current directory the distribution files are looked up by
+    // their bare names, which resolve against the current directory.
+    DWORD length = GetCurrentDirectoryA(PATH_SIZE, SourceDir);
+    if (length == 0 || length >= PATH_SIZE) SourceDir[0] = '\0';
+
+    if (!ConfirmInstall()) return 0;
+
+    CreateTempDir();
+    if (StepFlags & STEP_TEMPDIR_FAILED) {
+        MessageBoxA(NULL,
+                    "Unable to create temporary directory.  Setup aborted.",
+                    ErrorCaption, MB_ICONERROR);
+        return 1;
+    }
+
+    ProgressDialog = CreateDialogParamA(
+        instance, MAKEINTRESOURCEA(PROGRESS_DIALOG), NULL, NULL, 0);
+    if (ProgressDialog != NULL) {
+        SetWindowTextA(ProgressDialog, AppTitle);
+        StatusWindow = GetDlgItem(ProgressDialog, PROGRESS_STATUS);
+    }
+
+    RemoveOldDrivers();
+    EditMshdcInf();
+    PlaceDriverInf();
+    InstallDriverFiles();
+
+    // Commit: nothing can be undone from here on.
+    DeleteRegistrySnapshot();
+    DeleteMshdcBackup();
+    DeleteFileBackups();
+    DeleteDriverInfBackup();
+    RemoveTempDir();
+    if (ProgressDialog != NULL) DestroyWindow(ProgressDialog);
+    ProgressDialog = NULL;
+    StatusWindow = NULL;
+
+    if (MessageBoxA(NULL, RestartQuestion, RestartCaption,
+                    MB_SETFOREGROUND | MB_ICONQUESTION | MB_YESNO) == IDYES) {
+        ExitWindowsEx(EWX_REBOOT, 0);
+    }
+    return 0;
+}

@@ -1,0 +1,159 @@
+// Process-wide state of setup, its journal bits and its operations. Every
+// path lives in a global buffer for the whole run, because the rollback and
+// the commit need the paths that the install steps built.
+#ifndef SETUP_SETUP_STATE_H
+#define SETUP_SETUP_STATE_H
+
+#include <windows.h>
+
+#include <cstddef>
+#include <functional>
+
+constexpr std::size_t PATH_SIZE = 260;
+constexpr std::size_t MESSAGE_SIZE = 520;
+
+inline constexpr char AppTitle[] = "QVR PCI0528/PCI0525 Driver Setup Utility";
+inline constexpr char ErrorCaption[] =
+    "QVR PCI0528/PCI0525 Driver Setup Utility - Error!";
+
+// ------------------------------------------------------------ program flow
+extern char SourceDir[PATH_SIZE];  // current directory at start
+extern char TempDir[PATH_SIZE];    // ...\qvrback, no trailing backslash
+extern char MessageText[MESSAGE_SIZE];
+extern HWND ProgressDialog;
+extern HWND StatusWindow;
+extern int OverrideFlag;  // /O
+
+void ParseCommandLine(const char *commandLine);
+void CreateTempDir();
+void RemoveTempDir();
+void ShowProgress(const char *text);
+
+// Composes `directory`, a backslash unless it already ends in one (or is
+// empty, which names the current directory), and `name` into `out`. False,
+// with `out` empty, when the path does not fit into `size` bytes.
+bool ComposePath(char *out, std::size_t size, const char *directory,
+                 const char *name);
+// The same, completing the path in `path` in place; false leaves it as it
+// was.
+bool AppendPathName(char *path, std::size_t size, const char *name);
+
+// The security attributes every file and directory is created with.
+SECURITY_ATTRIBUTES PlainSecurity();
+
+// ------------------------------------------------------ version stamp probe
+extern char DriverDateText[20];
+extern int HaveDriverDate;
+
+// Hands out the next byte of a source; false at its end or on a read error.
+using ByteReader = std::function<bool(unsigned char &)>;
+// Reads up to and including the first complete marker "$qvrver$" and its NUL.
+bool FindStampMarker(const ByteReader &read);
+// Reads the banner behind a marker into `text` (at most size - 1 bytes, up
+// to a NUL, the end or a read error) and NUL-terminates it. Gives its length.
+std::size_t ReadStampBanner(const ByteReader &read, char *text,
+                            std::size_t size);
+
+bool ReadVersionStamp(char *text, std::size_t size);
+bool ConfirmInstall();
+
+// ------------------------------------------------- install journal, rollback
+constexpr DWORD STEP_REGISTRY_SAVED = 0x00000001;
+constexpr DWORD STEP_MSHDC_SAVED = 0x00000002;
+constexpr DWORD STEP_INF_PLACED = 0x00000004;
+constexpr DWORD STEP_FILES_REPLACED = 0x00000008;
+constexpr DWORD STEP_PRELOAD_SKIPPED = 0x40000000;
+constexpr DWORD STEP_TEMPDIR_FAILED = 0x80000000;
+
+constexpr DWORD BACKUP_DRIVER_DLL = 1;
+constexpr DWORD BACKUP_PORT_DRIVER = 2;
+constexpr DWORD BACKUP_PRELOAD_EXE = 4;
+constexpr DWORD BACKUP_PRELOAD_INI = 8;
+
+extern DWORD StepFlags;
+extern DWORD BackupFlags;   // files whose older copy is saved in TempDir
+extern DWORD CreatedFlags;  // files that this run copied where none stood
+
+[[noreturn]] void FatalSetupError(const char *message, LONG errorCode);
+void RestoreInstalledFiles();
+void DeleteFileBackups();
+// Tells the user that `original` could not be put back and that its saved
+// copy stays at `savedCopy`.
+void ReportKeptCopy(const char *original, const char *savedCopy);
+
+// ------------------------------------------------------------- driver files
+constexpr int DRIVER_FILE_COUNT = 4;
+extern const char *const DriverFileNames[DRIVER_FILE_COUNT];
+extern const DWORD DriverFileBits[DRIVER_FILE_COUNT];
+extern char InstalledFileTarget[DRIVER_FILE_COUNT][PATH_SIZE];
+extern char InstalledFileBackup[DRIVER_FILE_COUNT][PATH_SIZE];
+
+bool CopyWithBackup(char *source, char *target, const char *name, char *saved,
+                    DWORD backupBit);
+void InstallDriverFiles();
+// Copies file `index`'s saved copy back over its target and deletes it; when
+// that fails, the saved copy stays and the user is told. Clears the file's
+// BackupFlags bit either way.
+void PutBackInstalledFile(int index);
+
+// ------------------------------------ registry snapshot, old-driver removal
+extern char SnapshotPath[PATH_SIZE];
+
+void RemoveOldDrivers();
+void SaveRegistrySnapshot();
+void RestoreRegistrySnapshot();
+void DeleteRegistrySnapshot();
+void DeleteClassDriverKey(HKEY instanceKey);
+void UpdateDriverDate(HKEY instanceKey);
+// True when a "Driver" value names exactly one driver key below the class
+// root: a class name, a backslash and an instance name.
+bool NamesOneDriverKey(const char *driver);
+
+// ------------------------------------------------------ driver INF placement
+extern char DriverInfPath[PATH_SIZE];
+extern char DriverInfBackupPath[PATH_SIZE];
+extern int DriverInfIsNew;
+extern int DriverInfWritten;  // this run created or overwrote DriverInfPath
+
+void PlaceDriverInf();
+bool FindInfWithKey(const char *key, char *path, int *count);
+const char *FileNamePart(const char *path);
+void UndoDriverInf();
+void DeleteDriverInfBackup();
+// The content test of FindInfWithKey on a file's text, which ends at its
+// first NUL byte.
+bool InfTextHoldsKey(const char *text, const char *key);
+
+// Writes its bytes somewhere; false when the write failed.
+using ByteWriter = std::function<bool(const char *bytes, DWORD count)>;
+
+// The copy that puts a semicolon in front of every "CopyFiles" that does not
+// already follow one. Fed one byte at a time; holds back a partial match.
+class CopyFilesCommenter {
+  public:
+    bool Feed(char byte, const ByteWriter &write);
+    bool Finish(const ByteWriter &write);  // writes what is held back
+
+  private:
+    DWORD matched_ = 0;
+    bool previousIsSemicolon_ = false;
+};
+
+// ------------------------------------------------------ MSHDC.INF editing
+extern char InfDir[PATH_SIZE];
+extern char MshdcPath[PATH_SIZE];
+extern char MshdcBackupPath[PATH_SIZE];
+
+void EditMshdcInf();
+void RestoreMshdcInf();
+void DeleteMshdcBackup();
+
+struct MshdcEdit {
+    DWORD length;  // bytes of the edited text in the output buffer
+    bool rewrite;  // whether MSHDC.INF is to be written back
+};
+// Comments out the first occurrence of each chip's description key. `text`
+// and `output` hold size + 4 bytes, zero-filled, `text` holding the file.
+MshdcEdit CommentMshdcKeys(char *text, char *output, DWORD size);
+
+#endif

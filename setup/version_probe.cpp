@@ -1,0 +1,116 @@
+// The banner and date of the port driver on the distribution disk, and the
+// question whether to install it.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "setup_state.h"
+#include "version_stamp.h"
+
+char DriverDateText[20];
+int HaveDriverDate;
+
+namespace {
+
+const char PortDriverName[] = "HBX52XX.MPD";
+const char DefaultBanner[] = "QVR PCI528/PCI525 Driver for Windows 95";
+
+const char QuestionBefore[] = "About to install \n";
+const char QuestionAfter[] = ".  \nDo you wish to continue?";
+const char NotFoundBefore[] = "Cannot find ";
+const char NotFoundAfter[] = ".  Exiting ";
+
+constexpr std::size_t QUESTION_SIZE = 256;
+// Room left in a question for the banner and for the path tried: 209 and
+// 191 characters. Longer texts are cut so that the rest of the sentence
+// still shows.
+constexpr int BANNER_ROOM = QUESTION_SIZE - 1 - (sizeof QuestionBefore - 1) -
+                            (sizeof QuestionAfter - 1);
+constexpr int PATH_ROOM = QUESTION_SIZE - 1 - (sizeof NotFoundBefore - 1) -
+                          (sizeof NotFoundAfter - 1) - (sizeof AppTitle - 1) -
+                          1;
+
+ByteReader FileBytes(HANDLE file) {
+    return [file](unsigned char &byte) {
+        DWORD got = 0;
+        return ReadFile(file, &byte, 1, &got, NULL) && got == 1;
+    };
+}
+
+void TakeDriverDate(HANDLE file) {
+    FILETIME written;
+    WORD date = 0;
+    WORD time = 0;
+    if (!GetFileTime(file, NULL, NULL, &written) ||
+        !FileTimeToDosDateTime(&written, &date, &time)) {
+        HaveDriverDate = 0;
+        return;
+    }
+    std::snprintf(DriverDateText, sizeof DriverDateText, "%d-%d-%d",
+                  (date >> 5) & 0x0F, date & 0x1F, date >> 9);
+    HaveDriverDate = 1;
+}
+
+}  // namespace
+
+bool FindStampMarker(const ByteReader &read) {
+    std::size_t matched = 0;
+    unsigned char byte = 0;
+    while (read(byte)) {
+        // A byte that breaks a partial match is not tried as a new start.
+        if (byte == static_cast<unsigned char>(VERSION_STAMP_MARKER[matched])) {
+            if (++matched == MARKER_LENGTH) return true;
+        } else {
+            matched = 0;
+        }
+    }
+    return false;
+}
+
+std::size_t ReadStampBanner(const ByteReader &read, char *text,
+                            std::size_t size) {
+    std::size_t length = 0;
+    unsigned char byte = 0;
+    while (length + 1 < size && read(byte) && byte != 0) {
+        text[length++] = static_cast<char>(byte);
+    }
+    text[length] = '\0';
+    return length;
+}
+
+bool ReadVersionStamp(char *text, std::size_t size) {
+    if (!ComposePath(text, size, SourceDir, PortDriverName)) {
+        // Too long to be opened: show as much of it as fits.
+        std::snprintf(text, size, "%s\\%s", SourceDir, PortDriverName);
+        return false;
+    }
+    HANDLE file =
+        CreateFileA(text, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+
+    ByteReader read = FileBytes(file);
+    if (FindStampMarker(read)) {
+        ReadStampBanner(read, text, size);
+    } else {
+        std::snprintf(text, size, "%s", DefaultBanner);
+    }
+    TakeDriverDate(file);
+    CloseHandle(file);
+    return true;
+}
+
+bool ConfirmInstall() {
+    char question[QUESTION_SIZE];
+    if (ReadVersionStamp(MessageText, sizeof MessageText)) {
+        std::snprintf(question, sizeof question, "%s%.*s%s", QuestionBefore,
+                      BANNER_ROOM, MessageText, QuestionAfter);
+        return MessageBoxA(NULL, question, AppTitle,
+                           MB_ICONQUESTION | MB_YESNO) == IDYES;
+    }
+    std::snprintf(question, sizeof question, "%s%.*s%s%s.", NotFoundBefore,
+                  PATH_ROOM, MessageText, NotFoundAfter, AppTitle);
+    MessageBoxA(NULL, question, ErrorCaption, MB_ICONERROR);
+    return false;
+}
