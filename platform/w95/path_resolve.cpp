@@ -308,10 +308,22 @@ std::optional<WindowsPath> ParseWindowsPath(const char *text, DWORD *error,
 bool InsideMachine(const fs::path &path) {
     const fs::path &root = MachineRoot();
     if (root.empty()) return false;
-    std::error_code ec;
-    fs::path real = fs::weakly_canonical(path, ec);
-    if (ec) return false;
-    return IsWithin(real, root);
+    // weakly_canonical follows every link that leads somewhere, but keeps a
+    // dangling link as it stands; its target is where a new file would be
+    // created, so it is followed by hand.
+    fs::path real = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        std::error_code ec;
+        real = fs::weakly_canonical(real, ec);
+        if (ec) return false;
+        if (!fs::is_symlink(fs::symlink_status(real, ec))) {
+            return IsWithin(real, root);
+        }
+        fs::path target = fs::read_symlink(real, ec);
+        if (ec) return false;
+        real = target.is_absolute() ? target : real.parent_path() / target;
+    }
+    return false;  // a loop of links
 }
 
 std::optional<fs::path> ResolveWindowsPath(const WindowsPath &path,
