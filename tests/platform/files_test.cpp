@@ -1,0 +1,287 @@
+// kernel32 files and directories: copy, move, delete, attributes, handles,
+// times and the exact error codes programs test for.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "temp_machine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Files = TempMachineTest;
+
+void SetHostTime(const fs::path &path, time_t seconds) {
+    struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+DWORD LastErrorAfter(BOOL result) {
+    EXPECT_FALSE(result);
+    return GetLastError();
+}
+
+TEST_F(Files, CopyFileAFailIfExistsAndOverwrite) {
+    machine.WriteFile("A:\\QVRIDE.DLL", "new");
+    machine.MakeDirectory("C:\\WINDOWS\\SYSTEM");
+    ASSERT_TRUE(
+        CopyFileA("A:\\qvride.dll", "C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL", TRUE));
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL"), "new");
+
+    machine.WriteFile("C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL", "old");
+    EXPECT_EQ(LastErrorAfter(CopyFileA(
+                  "A:\\QVRIDE.DLL", "C:\\WINDOWS\\SYSTEM\\qvride.dll", TRUE)),
+              ERROR_FILE_EXISTS);
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL"), "old");
+    ASSERT_TRUE(
+        CopyFileA("A:\\QVRIDE.DLL", "C:\\WINDOWS\\SYSTEM\\qvride.dll", FALSE));
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL"), "new");
+    // Overwriting kept the existing name; no second spelling appeared.
+    EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\SYSTEM\\qvride.dll"));
+}
+
+TEST_F(Files, CopyFileAErrors) {
+    machine.WriteFile("C:\\SRC.TXT", "content");
+    EXPECT_EQ(LastErrorAfter(CopyFileA("C:\\NONE.TXT", "C:\\X.TXT", FALSE)),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(LastErrorAfter(CopyFileA("C:\\NODIR\\A", "C:\\X.TXT", FALSE)),
+              ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(LastErrorAfter(CopyFileA("C:\\SRC.TXT", "C:\\NODIR\\X", FALSE)),
+              ERROR_PATH_NOT_FOUND);
+    // Onto itself: refused, and the file keeps its content.
+    EXPECT_FALSE(CopyFileA("C:\\SRC.TXT", "c:\\src.txt", FALSE));
+    EXPECT_EQ(machine.ReadFile("C:\\SRC.TXT"), "content");
+    // A read-only target is not overwritten.
+    machine.WriteFile("C:\\RO.TXT", "keep");
+    ASSERT_TRUE(SetFileAttributesA("C:\\RO.TXT", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(LastErrorAfter(CopyFileA("C:\\SRC.TXT", "C:\\RO.TXT", FALSE)),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(machine.ReadFile("C:\\RO.TXT"), "keep");
+}
+
+TEST_F(Files, CopyFileACarriesLastWriteTimeAndReadOnly) {
+    machine.WriteFile("A:\\HBX52XX.MPD", "mpd");
+    SetHostTime(machine.HostPath("A:\\HBX52XX.MPD"), 843436800);  // 1996-09-23
+    ASSERT_TRUE(SetFileAttributesA("A:\\HBX52XX.MPD", FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CopyFileA("A:\\HBX52XX.MPD", "C:\\HBX52XX.MPD", TRUE));
+    struct stat st {};
+    ASSERT_EQ(stat(machine.HostPath("C:\\HBX52XX.MPD").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 843436800);
+    EXPECT_EQ(GetFileAttributesA("C:\\HBX52XX.MPD"),
+              DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+}
+
+TEST_F(Files, DeleteFileAErrors) {
+    machine.WriteFile("C:\\WINDOWS\\A.TXT", "a");
+    EXPECT_EQ(LastErrorAfter(DeleteFileA("C:\\WINDOWS\\NONE")),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(LastErrorAfter(DeleteFileA("C:\\NODIR\\NONE")),
+              ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(LastErrorAfter(DeleteFileA("C:\\WINDOWS")), ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(
+        SetFileAttributesA("C:\\WINDOWS\\A.TXT",
+                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(LastErrorAfter(DeleteFileA("C:\\WINDOWS\\a.txt")),
+              ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(machine.Exists("C:\\WINDOWS\\A.TXT"));
+    ASSERT_TRUE(
+        SetFileAttributesA("C:\\WINDOWS\\A.TXT", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(DeleteFileA("C:\\WINDOWS\\a.txt"));
+    EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\A.TXT"));
+}
+
+TEST_F(Files, MoveFileA) {
+    machine.WriteFile("C:\\WINDOWS\\QVRWIN.$$$", "copy");
+    machine.WriteFile("C:\\WINDOWS\\WIN.INI", "old");
+    EXPECT_EQ(LastErrorAfter(
+                  MoveFileA("C:\\WINDOWS\\qvrwin.$$$", "C:\\WINDOWS\\win.ini")),
+              ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(DeleteFileA("C:\\WINDOWS\\WIN.INI"));
+    ASSERT_TRUE(MoveFileA("C:\\WINDOWS\\qvrwin.$$$", "C:\\WINDOWS\\win.ini"));
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\win.ini"), "copy");
+    // The same name in another case is a rename, not a clash.
+    ASSERT_TRUE(MoveFileA("C:\\WINDOWS\\win.ini", "C:\\WINDOWS\\WIN.INI"));
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\WIN.INI"), "copy");
+    // Directories move too, and to other drives files do.
+    ASSERT_TRUE(MoveFileA("C:\\WINDOWS", "C:\\WIN95"));
+    EXPECT_TRUE(machine.Exists("C:\\WIN95\\WIN.INI"));
+    machine.MakeDirectory("D:\\");
+    ASSERT_TRUE(MoveFileA("C:\\WIN95\\WIN.INI", "D:\\WIN.INI"));
+    EXPECT_EQ(machine.ReadFile("D:\\WIN.INI"), "copy");
+    EXPECT_EQ(LastErrorAfter(MoveFileA("C:\\NONE", "C:\\X")),
+              ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Files, CreateFileADispositions) {
+    machine.WriteFile("C:\\F.TXT", "abc");
+    HANDLE h = CreateFileA("C:\\f.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_EXISTS));
+    h = CreateFileA("C:\\NONE.TXT", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    h = CreateFileA("C:\\NODIR\\NONE.TXT", GENERIC_WRITE, 0, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(CreateFileA("C:\\", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                          nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+
+    // CREATE_ALWAYS over an existing file empties it and says so.
+    h = CreateFileA("C:\\F.TXT", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(GetFileSize(h, nullptr), 0u);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(LastErrorAfter(CloseHandle(h)), ERROR_INVALID_HANDLE);
+
+    // A handle without access rights is an existence test.
+    h = CreateFileA("C:\\F.TXT", 0, 0, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char byte;
+    DWORD got = 7;
+    EXPECT_EQ(LastErrorAfter(ReadFile(h, &byte, 1, &got, nullptr)),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(got, 0u);
+    CloseHandle(h);
+}
+
+TEST_F(Files, ReadOnlyFilesRefuseWriting) {
+    machine.WriteFile("C:\\MSHDC.INF", "text");
+    ASSERT_TRUE(SetFileAttributesA("C:\\MSHDC.INF", FILE_ATTRIBUTE_READONLY));
+    for (DWORD disposition :
+         {CREATE_ALWAYS, TRUNCATE_EXISTING, OPEN_EXISTING}) {
+        EXPECT_EQ(CreateFileA("C:\\MSHDC.INF", GENERIC_WRITE, 0, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(machine.ReadFile("C:\\MSHDC.INF"), "text");
+    HANDLE h = CreateFileA("C:\\MSHDC.INF", GENERIC_READ, FILE_SHARE_READ,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+}
+
+TEST_F(Files, ReadWriteSeekSizeAndTime) {
+    HANDLE h = CreateFileA("C:\\DATA.BIN", GENERIC_READ | GENERIC_WRITE, 0,
+                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(h, "hello world", 11, &done, nullptr));
+    EXPECT_EQ(done, 11u);
+    EXPECT_EQ(GetFileSize(h, nullptr), 11u);
+    EXPECT_EQ(SetFilePointer(h, -5, nullptr, FILE_END), 6u);
+    char buffer[16] = {};
+    ASSERT_TRUE(ReadFile(h, buffer, sizeof buffer, &done, nullptr));
+    EXPECT_EQ(done, 5u);
+    EXPECT_STREQ(buffer, "world");
+    ASSERT_TRUE(ReadFile(h, buffer, 1, &done, nullptr));  // the end: TRUE, 0
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(SetFilePointer(h, -1, nullptr, FILE_BEGIN),
+              INVALID_SET_FILE_POINTER);
+    EXPECT_TRUE(FlushFileBuffers(h));
+    ASSERT_TRUE(CloseHandle(h));
+
+    SetHostTime(machine.HostPath("C:\\DATA.BIN"), 843436800);
+    h = CreateFileA("C:\\DATA.BIN", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FILETIME written{};
+    ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &written));
+    unsigned long long ticks =
+        (static_cast<unsigned long long>(written.dwHighDateTime) << 32) |
+        written.dwLowDateTime;
+    EXPECT_EQ(ticks, 843436800ULL * 10000000 + 116444736000000000ULL);
+    CloseHandle(h);
+    EXPECT_EQ(LastErrorAfter(ReadFile(h, buffer, 1, &done, nullptr)),
+              ERROR_INVALID_HANDLE);
+}
+
+TEST_F(Files, OpenFilesCannotBeDeletedOrRenamed) {
+    machine.WriteFile("C:\\OPEN.TXT", "x");
+    HANDLE h = CreateFileA("C:\\OPEN.TXT", GENERIC_READ, FILE_SHARE_READ,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(LastErrorAfter(DeleteFileA("C:\\OPEN.TXT")),
+              ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(LastErrorAfter(MoveFileA("C:\\OPEN.TXT", "C:\\B.TXT")),
+              ERROR_SHARING_VIOLATION);
+    CloseHandle(h);
+    EXPECT_TRUE(DeleteFileA("C:\\OPEN.TXT"));
+}
+
+TEST_F(Files, AttributesOfFilesAndFolders) {
+    machine.WriteFile("C:\\WINDOWS\\WIN.INI", "x");
+    EXPECT_EQ(GetFileAttributesA("c:\\windows"),
+              DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\WIN.INI"),
+              DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\NONE"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(LastErrorAfter(SetFileAttributesA("C:\\NONE\\X", 0)),
+              ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(Files, DirectoryCalls) {
+    EXPECT_TRUE(CreateDirectoryA("C:\\VELTRANE", nullptr));
+    EXPECT_TRUE(machine.Exists("C:\\VELTRANE"));
+    EXPECT_EQ(LastErrorAfter(CreateDirectoryA("c:\\veltrane\\", nullptr)),
+              ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(LastErrorAfter(CreateDirectoryA("C:\\A\\B", nullptr)),
+              ERROR_PATH_NOT_FOUND);
+    machine.WriteFile("C:\\VELTRANE\\PARLOD.EXE", "x");
+    EXPECT_EQ(LastErrorAfter(RemoveDirectoryA("C:\\VELTRANE")),
+              ERROR_DIR_NOT_EMPTY);
+    EXPECT_EQ(LastErrorAfter(RemoveDirectoryA("C:\\VELTRANE\\PARLOD.EXE")),
+              ERROR_DIRECTORY);
+    EXPECT_EQ(LastErrorAfter(RemoveDirectoryA("C:\\NONE")),
+              ERROR_FILE_NOT_FOUND);
+    ASSERT_TRUE(DeleteFileA("C:\\VELTRANE\\PARLOD.EXE"));
+    ASSERT_TRUE(SetCurrentDirectoryA("c:\\veltrane"));
+    EXPECT_FALSE(RemoveDirectoryA("C:\\VELTRANE"));  // in use
+    ASSERT_TRUE(SetCurrentDirectoryA(".."));
+    EXPECT_TRUE(RemoveDirectoryA("C:\\VELTRANE"));
+    EXPECT_FALSE(machine.Exists("C:\\VELTRANE"));
+}
+
+TEST_F(Files, DirectoryNamesFollowTheBufferRules) {
+    char buffer[MAX_PATH];
+    EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), 10u);
+    EXPECT_STREQ(buffer, "C:\\WINDOWS");
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(GetSystemDirectoryA(buffer, 17), 18u);  // too small: size needed
+    EXPECT_EQ(buffer[0], 'x');
+    EXPECT_EQ(GetTempPathA(sizeof buffer, buffer), 16u);
+    EXPECT_STREQ(buffer, "C:\\WINDOWS\\TEMP\\");
+    machine.MakeDirectory("C:\\WINDOWS");
+    ASSERT_TRUE(SetCurrentDirectoryA("c:\\windows\\"));
+    EXPECT_EQ(GetCurrentDirectoryA(sizeof buffer, buffer), 10u);
+    EXPECT_STREQ(buffer, "C:\\windows");
+    EXPECT_EQ(LastErrorAfter(SetCurrentDirectoryA("C:\\NONE")),
+              ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Files, InjectedFaultsFailWithoutDoingAnything) {
+    machine.WriteFile("C:\\SRC.TXT", "x");
+    w95::SetFaultPlan("CopyFileA@2=5,DeleteFileA=32,GetWindowsDirectoryA=8");
+    EXPECT_TRUE(CopyFileA("C:\\SRC.TXT", "C:\\ONE.TXT", TRUE));
+    EXPECT_EQ(LastErrorAfter(CopyFileA("C:\\SRC.TXT", "C:\\TWO.TXT", TRUE)),
+              5u);
+    EXPECT_FALSE(machine.Exists("C:\\TWO.TXT"));
+    EXPECT_EQ(LastErrorAfter(DeleteFileA("C:\\SRC.TXT")), 32u);
+    EXPECT_TRUE(machine.Exists("C:\\SRC.TXT"));
+    char buffer[MAX_PATH];
+    EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), 0u);
+    EXPECT_EQ(GetLastError(), 8u);
+}
+
+}  // namespace
