@@ -158,6 +158,10 @@ std::string DialogPicture(const std::string &title, int columns, int rows,
         while (!line.empty() && line.back() == ' ') line.pop_back();
         body.push_back(line);
     }
+    // Blank rows below the last control say nothing; one stays as margin.
+    while (body.size() > 1 && body.back().empty() &&
+           body[body.size() - 2].empty())
+        body.pop_back();
     return Framed(title, body, width);
 }
 

@@ -1,0 +1,187 @@
+// Dialogs from the program's resource script, their window texts and
+// ExitWindowsEx, on an emulated machine.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "fault_injection.h"
+#include "machine.h"
+#include "resource_script.h"
+#include "scenario.h"
+#include "transcript.h"
+
+namespace {
+
+const char kScript[] =
+    "#include <windows.h>\n"
+    "#define IDC_STATUS 1001\n"
+    "105 DIALOG 0, 0, 216, 39\n"
+    "STYLE WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_CENTER\n"
+    "CAPTION \"Parlod - Rebooting\"\n"
+    "FONT 8, \"MS Sans Serif\"\n"
+    "BEGIN\n"
+    "    LTEXT \"The system is rebooting.\", -1, 7, 14, 202, 10\n"
+    "END\n"
+    "106 DIALOG 0, 0, 278, 41\n"
+    "STYLE WS_POPUP | WS_VISIBLE | WS_CAPTION\n"
+    "CAPTION \"Setup\"\n"
+    "BEGIN\n"
+    "    CTEXT \"Template text\", IDC_STATUS, 28, 14, 243, 10\n"
+    "    ICON \"PARLOD\", -1, 7, 7, 18, 20\n"
+    "END\n"
+    "Hidden DIALOG 0, 0, 10, 10\n"
+    "BEGIN\n"
+    "END\n";
+
+class DialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        w95::LoadMachine(machine_.Directory());
+        transcript_ = machine_.Directory() / "transcript.jsonl";
+        w95::OpenTranscript(transcript_.string());
+        w95::ResetFaults();
+        w95::UseResourceScript(std::string(kScript));
+    }
+    void TearDown() override {
+        w95::OpenTranscript("");
+        w95::ResetFaults();
+        w95::UseResourceScript(std::nullopt);
+    }
+
+    std::vector<nlohmann::ordered_json> Events() {
+        std::ifstream in(transcript_);
+        std::vector<nlohmann::ordered_json> out;
+        for (std::string line; std::getline(in, line);)
+            out.push_back(nlohmann::ordered_json::parse(line));
+        return out;
+    }
+
+    scenario::Machine machine_;
+    std::filesystem::path transcript_;
+};
+
+}  // namespace
+
+TEST_F(DialogTest, ProgressDialogTextsAreSetAndRecorded) {
+    HWND dialog =
+        CreateDialogParamA(nullptr, MAKEINTRESOURCE(106), nullptr, nullptr, 0);
+    ASSERT_NE(dialog, nullptr);
+    HWND status = GetDlgItem(dialog, 1001);
+    ASSERT_NE(status, nullptr);
+    EXPECT_NE(GetDlgItem(dialog, -1), nullptr);
+    EXPECT_EQ(GetDlgItem(dialog, 7), nullptr);
+
+    char text[64];
+    EXPECT_EQ(GetWindowTextA(dialog, text, sizeof text), 5);
+    EXPECT_STREQ(text, "Setup");
+    EXPECT_TRUE(SetWindowTextA(status, "Saving the Windows 95 registry."));
+    EXPECT_EQ(GetWindowTextA(status, text, 7), 6);  // cut to fit, NUL ended
+    EXPECT_STREQ(text, "Saving");
+    EXPECT_TRUE(SetWindowTextA(dialog, "QVR \xe9"));
+    EXPECT_TRUE(DestroyWindow(dialog));
+    // The dialog and its controls are gone.
+    SetLastError(0);
+    EXPECT_FALSE(SetWindowTextA(status, "late"));
+    EXPECT_EQ(GetLastError(), 1400u);
+    EXPECT_FALSE(DestroyWindow(dialog));
+
+    auto events = Events();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].dump(),
+              R"({"event":"CreateDialog","id":106,"title":"Setup","controls":[)"
+              R"({"id":1001,"class":"STATIC","text":"Template text"},)"
+              R"({"id":-1,"class":"STATIC","text":"PARLOD"}]})");
+    EXPECT_EQ(events[1].dump(),
+              R"({"event":"SetWindowText","dialog":106,"control":1001,)"
+              R"("text":"Saving the Windows 95 registry."})");
+    EXPECT_EQ(events[2].dump(),
+              R"({"event":"SetWindowText","dialog":106,"control":null,)"
+              "\"text\":\"QVR \xc3\xa9\"}");
+    EXPECT_EQ(events[3].dump(), R"({"event":"DestroyWindow","dialog":106})");
+}
+
+TEST_F(DialogTest, TemplatesAreFoundByNumberOrName) {
+    HWND a = CreateDialogParamA(nullptr, "#105", nullptr, nullptr, 0);
+    HWND b = CreateDialogParamA(nullptr, "hidden", nullptr, nullptr, 0);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_NE(a, b);
+    EXPECT_TRUE(SetWindowTextA(b, "x"));
+    auto events = Events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0]["id"], 105);
+    EXPECT_EQ(events[0]["controls"][0]["text"], "The system is rebooting.");
+    EXPECT_EQ(events[1]["id"], "HIDDEN");
+    EXPECT_EQ(events[2]["dialog"], "HIDDEN");
+    DestroyWindow(a);
+    DestroyWindow(b);
+}
+
+TEST_F(DialogTest, FailuresAreRecordedAndReported) {
+    SetLastError(0);
+    EXPECT_EQ(
+        CreateDialogParamA(nullptr, MAKEINTRESOURCE(999), nullptr, nullptr, 0),
+        nullptr);
+    EXPECT_EQ(GetLastError(), 1814u);
+    EXPECT_EQ(CreateDialogParamA(nullptr, MAKEINTRESOURCE(105),
+                                 reinterpret_cast<HWND>(0x1234), nullptr, 0),
+              nullptr);
+    EXPECT_EQ(GetLastError(), 1400u);
+    w95::SetFaultPlan("CreateDialogParamA=5");
+    EXPECT_EQ(
+        CreateDialogParamA(nullptr, MAKEINTRESOURCE(105), nullptr, nullptr, 0),
+        nullptr);
+    EXPECT_EQ(GetLastError(), 5u);
+    w95::ResetFaults();
+
+    // A program without resources has no templates at all.
+    w95::UseResourceScript(std::nullopt);
+    if (!W95ResourceScript) {
+        EXPECT_EQ(CreateDialogParamA(nullptr, MAKEINTRESOURCE(105), nullptr,
+                                     nullptr, 0),
+                  nullptr);
+        EXPECT_EQ(GetLastError(), 1814u);
+    }
+    // Calls on no window fail without a record.
+    EXPECT_FALSE(DestroyWindow(nullptr));
+    EXPECT_EQ(GetLastError(), 1400u);
+    EXPECT_EQ(GetDlgItem(nullptr, 1001), nullptr);
+    char text[4] = "abc";
+    EXPECT_EQ(GetWindowTextA(nullptr, text, sizeof text), 0);
+    EXPECT_STREQ(text, "");
+
+    int failed = 0;
+    for (const auto &e : Events()) {
+        if (e["event"] == "CreateDialog") {
+            EXPECT_EQ(e["failed"], true);
+            ++failed;
+        }
+        EXPECT_NE(e["event"], "DestroyWindow");
+    }
+    EXPECT_GE(failed, 3);
+}
+
+TEST_F(DialogTest, AMalformedScriptIsAnEmulatorError) {
+    w95::UseResourceScript(std::string("105 DIALOG 0, 0, 1, 1\nBEGIN\n"));
+    EXPECT_EXIT(
+        CreateDialogParamA(nullptr, MAKEINTRESOURCE(105), nullptr, nullptr, 0),
+        ::testing::ExitedWithCode(3), "w95: .* line 1: dialog '105'");
+}
+
+TEST_F(DialogTest, ExitWindowsExRequestsARestartUnlessItFails) {
+    w95::SetFaultPlan("ExitWindowsEx@1=5");
+    w95::TheMachine().restartRequested = false;
+    SetLastError(0);
+    EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
+    EXPECT_EQ(GetLastError(), 5u);
+    EXPECT_FALSE(w95::TheMachine().restartRequested);
+    EXPECT_TRUE(ExitWindowsEx(EWX_REBOOT, 0));
+    EXPECT_TRUE(w95::TheMachine().restartRequested);
+    std::vector<std::string> calls;
+    for (const auto &e : Events())
+        if (e["event"] == "ExitWindowsEx") calls.push_back(e.dump());
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0],
+              R"({"event":"ExitWindowsEx","flags":6,"result":false})");
+    EXPECT_EQ(calls[1], R"({"event":"ExitWindowsEx","flags":2,"result":true})");
+}
