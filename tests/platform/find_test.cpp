@@ -1,0 +1,75 @@
+// FindFirstFileA / FindNextFileA: patterns, order, "." and "..", and the
+// codes for no match and for the end of a search.
+#include <string>
+#include <vector>
+
+#include "temp_machine.h"
+
+namespace {
+
+class Find : public TempMachineTest {
+  protected:
+    // The names a search returns, in order, or "error N" when it fails.
+    std::vector<std::string> Names(const char *pattern) {
+        WIN32_FIND_DATAA data;
+        HANDLE h = FindFirstFileA(pattern, &data);
+        if (h == INVALID_HANDLE_VALUE) {
+            return {"error " + std::to_string(GetLastError())};
+        }
+        std::vector<std::string> names;
+        do {
+            names.push_back(data.cFileName);
+        } while (FindNextFileA(h, &data));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_NO_MORE_FILES));
+        EXPECT_TRUE(FindClose(h));
+        return names;
+    }
+};
+
+using Texts = std::vector<std::string>;
+
+TEST_F(Find, PatternsMatchWithoutRegardToCaseInNameOrder) {
+    for (const char *name : {"oem1.inf", "OEM0.INF", "b.INF", "a.inf",
+                             "mshdc.inf", "readme", "x.txt", "oem.inf.bak"}) {
+        machine.WriteFile(std::string("C:\\WINDOWS\\INF\\") + name, "x");
+    }
+    EXPECT_EQ(Names("C:\\WINDOWS\\INF\\*.inf"),
+              (Texts{"a.inf", "b.INF", "mshdc.inf", "OEM0.INF", "oem1.inf"}));
+    EXPECT_EQ(Names("c:\\windows\\inf\\OEM*.INF"),
+              (Texts{"OEM0.INF", "oem1.inf"}));
+    EXPECT_EQ(Names("C:\\WINDOWS\\INF\\MSHDC.INF"), (Texts{"mshdc.inf"}));
+    EXPECT_EQ(Names("C:\\WINDOWS\\INF\\*.*"),
+              (Texts{".", "..", "a.inf", "b.INF", "mshdc.inf", "oem.inf.bak",
+                     "OEM0.INF", "oem1.inf", "readme", "x.txt"}));
+}
+
+TEST_F(Find, RootHasNoDotEntries) {
+    machine.WriteFile("C:\\AUTOEXEC.BAT", "x");
+    machine.MakeDirectory("C:\\WINDOWS");
+    EXPECT_EQ(Names("C:\\*"), (Texts{"AUTOEXEC.BAT", "WINDOWS"}));
+    EXPECT_EQ(Names("C:\\WINDOWS\\*"), (Texts{".", ".."}));
+}
+
+TEST_F(Find, NoMatchAndBadFolders) {
+    machine.WriteFile("C:\\WINDOWS\\INF\\a.txt", "x");
+    EXPECT_EQ(Names("C:\\WINDOWS\\INF\\oem*.inf"), (Texts{"error 2"}));
+    EXPECT_EQ(Names("C:\\WINDOWS\\NONE\\*.inf"), (Texts{"error 3"}));
+    EXPECT_EQ(Names("C:\\WINDOWS\\INF\\a.txt\\*"), (Texts{"error 3"}));
+}
+
+TEST_F(Find, FindDataDescribesTheFile) {
+    machine.WriteFile("C:\\DIR\\File.Dat", "12345");
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA("C:\\dir\\file.dat", &data);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_STREQ(data.cFileName, "File.Dat");
+    EXPECT_EQ(data.nFileSizeLow, 5u);
+    EXPECT_EQ(data.dwFileAttributes, DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_FALSE(FindNextFileA(h, &data));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NO_MORE_FILES));
+    EXPECT_TRUE(FindClose(h));
+    EXPECT_FALSE(FindClose(h));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+}
+
+}  // namespace
