@@ -135,13 +135,13 @@ TextStream *OpenTextStream(LPCSTR path, TextStreamMode mode) {
 }
 
 char *ReadTextLine(char *buffer, int size, TextStream *stream) {
-    if (stream == NULL) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return NULL;
-    }
     if (DWORD e = PlatformInjectedFault("ReadTextLine")) {
         SetLastError(e);
-        MarkFailed(stream, e);
+        if (stream != NULL) MarkFailed(stream, e);
+        return NULL;
+    }
+    if (stream == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
     }
     if (buffer == NULL || size <= 0 || stream->mode != TEXT_READ) {
@@ -166,13 +166,13 @@ char *ReadTextLine(char *buffer, int size, TextStream *stream) {
 }
 
 BOOL WriteText(TextStream *stream, LPCSTR text) {
-    if (stream == NULL) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
     if (DWORD e = PlatformInjectedFault("WriteText")) {
         SetLastError(e);
-        MarkFailed(stream, e);
+        if (stream != NULL) MarkFailed(stream, e);
+        return FALSE;
+    }
+    if (stream == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (text == NULL || stream->mode != TEXT_WRITE) {
@@ -202,8 +202,11 @@ BOOL StreamFailed(const TextStream *stream) {
 }
 
 BOOL CloseTextStream(TextStream *stream) {
-    if (stream == NULL) return TRUE;
     DWORD fault = PlatformInjectedFault("CloseTextStream");
+    if (stream == NULL) {
+        if (fault != 0) SetLastError(fault);
+        return fault == 0 ? TRUE : FALSE;
+    }
     if (fault != 0) {
         // The stream still goes away, but what it held is not written.
         MarkFailed(stream, fault);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,6 +33,7 @@ struct OpenFile {
     int fd = -1;
     bool canRead = false;
     bool canWrite = false;
+    DWORD shareMode = 0;
     ~OpenFile() {
         if (fd >= 0) ::close(fd);
     }
@@ -149,6 +151,27 @@ DWORD CopyHostFile(const HostEntry &from, const fs::path &to) {
     return result;
 }
 
+// Whether opening the host file with this access and share mode clashes
+// with a handle that has it open already, as Windows' sharing rules say.
+bool ShareConflict(const struct stat &st, bool read, bool write, DWORD share) {
+    for (const auto &[handle, file] : Files().files) {
+        struct stat open {};
+        if (::fstat(file->fd, &open) != 0 || !SameFile(open, st)) continue;
+        if ((read && !(file->shareMode & FILE_SHARE_READ)) ||
+            (write && !(file->shareMode & FILE_SHARE_WRITE)) ||
+            (file->canRead && !(share & FILE_SHARE_READ)) ||
+            (file->canWrite && !(share & FILE_SHARE_WRITE))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool EndsInSeparator(LPCSTR name) {
+    size_t length = name != nullptr ? std::strlen(name) : 0;
+    return length > 0 && (name[length - 1] == '\\' || name[length - 1] == '/');
+}
+
 }  // namespace
 
 namespace w95 {
@@ -174,7 +197,6 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
         SetLastError(e);
         return INVALID_HANDLE_VALUE;
     }
-    (void)dwShareMode;
     (void)lpSecurityAttributes;
     (void)hTemplateFile;
     DWORD error = ERROR_SUCCESS;
@@ -193,6 +215,15 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
     }
     if (entry->exists && S_ISDIR(entry->st.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (EndsInSeparator(lpFileName)) {  // "C:\FILE.TXT\" names no file
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (entry->exists &&
+        ShareConflict(entry->st, wantRead, wantWrite, dwShareMode)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
     bool existed = entry->exists;
@@ -241,6 +272,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
     file->fd = fd;
     file->canRead = wantRead;
     file->canWrite = wantWrite;
+    file->shareMode = dwShareMode;
     HANDLE h = Files().Add(std::move(file));
     bool reportExisting = existed && (dwCreationDisposition == CREATE_ALWAYS ||
                                       dwCreationDisposition == OPEN_ALWAYS);
@@ -418,6 +450,9 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
     if (!from) return Fail(error);
     if (!from->exists) return Fail(ERROR_FILE_NOT_FOUND);
     if (S_ISDIR(from->st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    if (ShareConflict(from->st, true, false, FILE_SHARE_READ)) {
+        return Fail(ERROR_SHARING_VIOLATION);
+    }
     std::optional<HostEntry> to = Lookup(lpNewFileName, &error);
     if (!to) return Fail(error);
     if (to->exists) {

@@ -219,6 +219,35 @@ TEST_F(Files, OpenFilesCannotBeDeletedOrRenamed) {
     EXPECT_TRUE(DeleteFileA("C:\\OPEN.TXT"));
 }
 
+TEST_F(Files, ShareModesOfOpenHandles) {
+    machine.WriteFile("C:\\MSHDC.INF", "x");
+    HANDLE reader = CreateFileA("C:\\MSHDC.INF", GENERIC_READ, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    HANDLE second = CreateFileA("C:\\MSHDC.INF", GENERIC_READ, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(second, INVALID_HANDLE_VALUE);
+    CloseHandle(second);
+    EXPECT_EQ(CreateFileA("C:\\MSHDC.INF", GENERIC_WRITE, 0, nullptr,
+                          TRUNCATE_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(machine.ReadFile("C:\\MSHDC.INF"), "x");
+    CloseHandle(reader);
+
+    HANDLE writer = CreateFileA("C:\\MSHDC.INF", GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(LastErrorAfter(CopyFileA("C:\\MSHDC.INF", "C:\\B.INF", FALSE)),
+              ERROR_SHARING_VIOLATION);
+    CloseHandle(writer);
+    // A trailing separator names a folder, never a file to create.
+    EXPECT_EQ(CreateFileA("C:\\NEW.TXT\\", GENERIC_WRITE, 0, nullptr,
+                          CREATE_ALWAYS, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(machine.Exists("C:\\NEW.TXT"));
+}
+
 TEST_F(Files, AttributesOfFilesAndFolders) {
     machine.WriteFile("C:\\WINDOWS\\WIN.INI", "x");
     EXPECT_EQ(GetFileAttributesA("c:\\windows"),
