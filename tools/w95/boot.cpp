@@ -1,0 +1,242 @@
+// w95 boot DIR: starts Windows on a machine. Windows runs the programs that
+// the [windows] section of win.ini names in its load= and run= lines; each
+// is run here as the native program of the same name next to the tool. The
+// programs' transcripts tell whether one of them asked for a restart.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "w95/machine.h"
+#include "w95/path_resolve.h"
+#include "tool.h"
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+namespace tool {
+
+namespace {
+
+std::string Upper(std::string s) {
+    for (char &c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Trim(const std::string &s) {
+    std::size_t a = s.find_first_not_of(" \t\r");
+    if (a == std::string::npos) return "";
+    std::size_t b = s.find_last_not_of(" \t\r");
+    return s.substr(a, b - a + 1);
+}
+
+struct StartupEntry {
+    std::string key;    // "load" or "run"
+    std::string entry;  // as written
+};
+
+// The entries of load= and run= in [windows], load first, as Windows reads
+// them: blanks or commas separate the programs of one line.
+std::vector<StartupEntry> StartupEntries(const std::string &winIni) {
+    std::map<std::string, std::string> values;  // first of each key wins
+    std::istringstream lines(winIni);
+    std::string line, section;
+    while (std::getline(lines, line)) {
+        line = Trim(line);
+        if (line.empty() || line[0] == ';') continue;
+        if (line[0] == '[') {
+            std::size_t close = line.find(']');
+            section = Upper(Trim(line.substr(1, close == std::string::npos
+                                                    ? std::string::npos
+                                                    : close - 1)));
+            continue;
+        }
+        std::size_t eq = line.find('=');
+        if (section != "WINDOWS" || eq == std::string::npos) continue;
+        std::string key = Upper(Trim(line.substr(0, eq)));
+        if ((key == "LOAD" || key == "RUN") && !values.count(key))
+            values[key] = line.substr(eq + 1);
+    }
+    std::vector<StartupEntry> entries;
+    for (const char *key : {"LOAD", "RUN"}) {
+        std::string list = values[key];
+        for (char &c : list)
+            if (c == ',' || c == '\t') c = ' ';
+        std::istringstream words(list);
+        std::string word;
+        while (words >> word)
+            entries.push_back(
+                {key == std::string("LOAD") ? "load" : "run", word});
+    }
+    return entries;
+}
+
+bool HasExtension(const std::string &entry) {
+    std::size_t slash = entry.find_last_of("\\/:");
+    std::size_t dot =
+        entry.find('.', slash == std::string::npos ? 0 : slash + 1);
+    return dot != std::string::npos;
+}
+
+// The program file an entry names: a path as given, or a bare name looked
+// for in the Windows and system directories; ".EXE" and ".COM" are tried
+// when it has no extension.
+std::optional<std::string> FindProgram(const std::string &entry,
+                                       const w95::MachineSettings &settings) {
+    std::vector<std::string> names;
+    if (HasExtension(entry)) {
+        names.push_back(entry);
+    } else {
+        names.push_back(entry + ".EXE");
+        names.push_back(entry + ".COM");
+    }
+    std::vector<std::string> folders = {""};
+    if (entry.find_first_of("\\/:") == std::string::npos)
+        folders = {settings.windowsDirectory + "\\",
+                   settings.systemDirectory + "\\"};
+    for (const std::string &folder : folders) {
+        for (const std::string &name : names) {
+            std::string windowsPath = folder + name;
+            DWORD error = 0;
+            auto host = w95::ResolvePath(windowsPath.c_str(), &error);
+            std::error_code ec;
+            if (host && fs::is_regular_file(*host, ec))
+                return w95::FullWindowsPath(windowsPath.c_str());
+        }
+    }
+    return std::nullopt;
+}
+
+std::string BaseName(const std::string &windowsPath) {
+    std::size_t slash = windowsPath.find_last_of("\\/:");
+    std::string name = slash == std::string::npos
+                           ? windowsPath
+                           : windowsPath.substr(slash + 1);
+    std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos) name.erase(dot);
+    for (char &c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+}
+
+struct ProgramRun {
+    int exitCode = -1;
+    bool restartRequested = false;
+};
+
+// Runs one native program on the machine with the caller's W95_* settings
+// and a transcript of its own, which is added to W95_TRANSCRIPT afterwards.
+ProgramRun RunProgram(const fs::path &program, const fs::path &machine) {
+    char pattern[] = "/tmp/w95-boot-XXXXXX";
+    int fd = mkstemp(pattern);
+    if (fd < 0) throw Failure("cannot make a temporary transcript");
+    close(fd);
+    fs::path transcript = pattern;
+
+    std::vector<std::string> env;
+    for (char **e = environ; *e; ++e) {
+        std::string entry(*e);
+        if (entry.rfind("W95_MACHINE=", 0) == 0 ||
+            entry.rfind("W95_TRANSCRIPT=", 0) == 0)
+            continue;
+        env.push_back(entry);
+    }
+    env.push_back("W95_MACHINE=" + machine.string());
+    env.push_back("W95_TRANSCRIPT=" + transcript.string());
+    std::vector<char *> envp;
+    for (std::string &e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string name = program.filename().string();
+    std::string path = program.string();
+    char *argv[] = {name.data(), nullptr};
+
+    std::fflush(stdout);
+    pid_t pid;
+    int rc =
+        posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, envp.data());
+    if (rc != 0) {
+        fs::remove(transcript);
+        throw Failure("cannot start " + path + ": " + std::strerror(rc));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+
+    ProgramRun run;
+    run.exitCode =
+        WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::string events = ReadWholeFile(transcript);
+    fs::remove(transcript);
+    std::istringstream lines(events);
+    std::string line;
+    while (std::getline(lines, line)) {
+        auto event = nlohmann::json::parse(line, nullptr, false);
+        if (event.is_object() && event.value("event", "") == "ExitWindowsEx" &&
+            event.value("result", false))
+            run.restartRequested = true;
+    }
+    if (const char *own = std::getenv("W95_TRANSCRIPT"); own && *own) {
+        std::ofstream out(own, std::ios::app | std::ios::binary);
+        out << events;
+    }
+    return run;
+}
+
+}  // namespace
+
+int BootMachine(const Arguments &args) {
+    if (args.size() != 1) throw UsageError("boot takes one machine directory");
+    fs::path machine = ExistingMachine(args[0]);
+    w95::LoadMachine(machine);
+    const w95::MachineSettings &settings = w95::TheMachine().settings;
+
+    std::string winIniPath = settings.windowsDirectory + "\\WIN.INI";
+    DWORD error = 0;
+    auto winIni = w95::ResolvePath(winIniPath.c_str(), &error);
+    std::error_code ec;
+    if (!winIni || !fs::is_regular_file(*winIni, ec))
+        throw Failure("the machine has no " + winIniPath);
+    std::vector<StartupEntry> entries = StartupEntries(ReadWholeFile(*winIni));
+
+    std::printf("Starting Windows on %s.\n", machine.string().c_str());
+    bool restart = false, emulatorError = false;
+    for (const StartupEntry &e : entries) {
+        std::optional<std::string> found = FindProgram(e.entry, settings);
+        if (!found) {
+            // Windows reports the entry and goes on with the others.
+            std::printf("Cannot find '%s' (%s= in %s).\n", e.entry.c_str(),
+                        e.key.c_str(), winIniPath.c_str());
+            continue;
+        }
+        fs::path native = ToolDirectory() / BaseName(*found);
+        if (!fs::is_regular_file(native, ec)) {
+            std::printf("No native program for %s (looked for %s).\n",
+                        found->c_str(), native.string().c_str());
+            continue;
+        }
+        std::printf("Running %s (%s=).\n", found->c_str(), e.key.c_str());
+        ProgramRun run = RunProgram(native, machine);
+        std::printf("%s ended with exit code %d.\n", found->c_str(),
+                    run.exitCode);
+        if (run.exitCode == kFailed) emulatorError = true;
+        if (run.restartRequested) {
+            std::printf("%s asked Windows to restart.\n", found->c_str());
+            restart = true;
+            break;  // Windows goes down: nothing more is started
+        }
+    }
+    std::printf(restart ? "Restart requested.\n" : "No restart requested.\n");
+    return emulatorError ? kFailed : kOk;
+}
+
+}  // namespace tool
