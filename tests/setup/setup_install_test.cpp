@@ -204,7 +204,7 @@ TEST(SetupConfirm, PortDriverMissing) {
     SetupMachine machine;
     std::filesystem::remove(machine.HostPath("A:\\HBX52XX.MPD"));
     auto before = machine.State();
-    scenario::RunResult run = machine.Setup();
+    scenario::RunResult run = machine.Setup("", "ok");
     EXPECT_EQ(run.exitCode, 0);
     ASSERT_EQ(run.MessageTexts().size(), 1u);
     EXPECT_EQ(run.MessageTexts()[0],
@@ -217,7 +217,7 @@ TEST(SetupConfirm, PortDriverMissing) {
         "A:\\" + std::string(120, 'd') + "\\" + std::string(100, 'e');
     machine.MakeDirectory(folder);
     scenario::RunOptions options;
-    options.answers = "yes";
+    options.answers = "ok";
     options.cwd = folder;
     run = machine.Run("setup", "", options);
     EXPECT_EQ(run.exitCode, 0);
@@ -233,7 +233,7 @@ TEST(SetupPlatform, OnlyTheWindows95Family) {
         SetupMachine machine;
         machine.WriteMachineIni(std::string("[machine]\nVersion=") + version +
                                 "\n");
-        scenario::RunResult run = machine.Setup();
+        scenario::RunResult run = machine.Setup("", "ok");
         EXPECT_EQ(run.exitCode, 1) << version;
         ASSERT_EQ(run.MessageTexts().size(), 1u) << version;
         EXPECT_EQ(run.MessageTexts()[0],
