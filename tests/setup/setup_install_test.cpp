@@ -329,3 +329,59 @@ TEST(SetupRegistry, WithoutEnumPciNothingIsRemoved) {
 
 }  // namespace
 }  // namespace setup_test
+
+namespace setup_test {
+namespace {
+
+TEST(SetupRegistry, WithoutADateTheKeptRegistrationsStayUnchanged) {
+    SetupMachine machine;
+    scenario::RunResult run = machine.Setup("", "yes,no", "GetFileTime=5");
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    std::string reg = machine.Registry();
+    EXPECT_EQ(DriverDate(reg, 5), "1-1-15");
+    EXPECT_EQ(DriverDate(reg, 3), "1-1-15");
+    EXPECT_EQ(DriverDate(reg, 1), "<none>");  // the removal still happens
+}
+
+TEST(SetupWorkingDirectory, ATempPathWithoutBackslash) {
+    SetupMachine machine;
+    machine.WriteMachineIni("[machine]\nTempPath=C:\\TMP\n");
+    machine.MakeDirectory("C:\\TMP");
+    std::filesystem::remove_all(
+        machine.HostPath("C:\\WINDOWS\\SYSTEM\\IOSUBSYS"));
+    scenario::RunResult run = machine.Setup("", "yes", "RegRestoreKeyA=5");
+    EXPECT_EQ(run.exitCode, 1);
+    std::vector<std::string> texts = run.MessageTexts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[2],
+              "Unable to restore the Windows 95 registry.  Its saved copy is "
+              "kept as C:\\TMP\\qvrback\\REGSAVE.");
+    EXPECT_TRUE(machine.Exists("C:\\TMP\\qvrback\\REGSAVE"));
+}
+
+TEST(SetupPreload, AProgramThatCannotBePutBackKeepsItsCopy) {
+    SetupMachine machine;
+    machine.AddEarlierInstall();
+    // CopyFileA: 1 MSHDC.INF, 2 oem2.inf, 3-5 QVRIDE.DLL, 6-8 HBX52XX.MPD,
+    // 9-10 PARLOD.EXE checked and saved, 11 its overwrite, 12 and 13 the
+    // two tries to put it back.
+    scenario::RunResult run = machine.Setup(
+        "", "yes,ok,no", "CopyFileA@11=5,CopyFileA@12=5,CopyFileA@13=5");
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    std::vector<std::string> texts = run.MessageTexts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[1],
+              "Unable to restore C:\\VELTRANE\\PARLOD.EXE.  Its saved copy is "
+              "kept as C:\\WINDOWS\\TEMP\\qvrback\\PARLOD.EXE.");
+    ExpectRestartQuestionLast(run);
+    // The commit leaves the only good copy alone.
+    EXPECT_EQ(
+        machine.List("C:\\WINDOWS\\TEMP\\qvrback"),
+        std::vector<std::string>{"C:\\WINDOWS\\TEMP\\qvrback\\PARLOD.EXE"});
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\TEMP\\qvrback\\PARLOD.EXE"),
+              "old preload program");
+    EXPECT_EQ(machine.ReadFile("C:\\VELTRANE\\PARLOD.INI"), "old parameters");
+}
+
+}  // namespace
+}  // namespace setup_test
