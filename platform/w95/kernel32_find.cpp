@@ -132,7 +132,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName,
     HANDLE h = reinterpret_cast<HANDLE>(table.next);
     table.next += 4;
     table.searches.emplace(h, std::move(search));
-    SetLastError(ERROR_SUCCESS);
+    // Success leaves the last error as it was, as Windows does.
     return h;
 }
 
