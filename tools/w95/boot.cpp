@@ -111,8 +111,12 @@ std::optional<std::string> FindProgram(const std::string &entry,
             DWORD error = 0;
             auto host = w95::ResolvePath(windowsPath.c_str(), &error);
             std::error_code ec;
-            if (host && fs::is_regular_file(*host, ec))
-                return w95::FullWindowsPath(windowsPath.c_str());
+            if (host && fs::is_regular_file(*host, ec)) {
+                // The name as the machine spells it, not as win.ini does.
+                std::string full = w95::FullWindowsPath(windowsPath.c_str());
+                std::size_t slash = full.find_last_of('\\');
+                return full.substr(0, slash + 1) + host->filename().string();
+            }
         }
     }
     return std::nullopt;

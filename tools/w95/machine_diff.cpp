@@ -233,10 +233,10 @@ bool ShowLineDifferences(const std::string &a, const std::string &b) {
         if (i < n && j < m && x[i] == y[j]) {
             ++i;
             ++j;
-        } else if (j < m && (i == n || lcs[i][j + 1] >= lcs[i + 1][j])) {
-            std::printf("    + %s\n", w95::AnsiToUtf8(y[j++]).c_str());
-        } else {
+        } else if (i < n && (j == m || lcs[i + 1][j] >= lcs[i][j + 1])) {
             std::printf("    - %s\n", w95::AnsiToUtf8(x[i++]).c_str());
+        } else {
+            std::printf("    + %s\n", w95::AnsiToUtf8(y[j++]).c_str());
         }
     }
     if (x == y) std::printf("    (line ends differ)\n");

@@ -1,0 +1,242 @@
+// The w95 tool as a user runs it: new, diff, reg export/import and boot on
+// machines made from the bundled example.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "scenario.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string &s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string ReadAll(const fs::path &file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs build/bin/w95 with the words of `args`; `env` goes before it.
+ToolRun W95(const std::vector<std::string> &args, const std::string &env = "") {
+    fs::path err = fs::temp_directory_path() /
+                   ("w95-tool-test-" + std::to_string(getpid()) + ".err");
+    std::string command = "env -u W95_TRANSCRIPT -u W95_ANSWERS " + env + " " +
+                          Quote(std::string(KIT_BIN_DIR) + "/w95");
+    for (const std::string &a : args) command += " " + Quote(a);
+    command += " 2>" + Quote(err.string()) + " </dev/null";
+    ToolRun run;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.out.append(buffer, n);
+    int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadAll(err);
+    fs::remove(err);
+    return run;
+}
+
+// A machine made by `w95 new` in a temporary folder.
+class ToolMachine {
+  public:
+    ToolMachine() {
+        path_ = holder_.Directory() / "machine";
+        ToolRun run = W95({"new", path_.string()});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+    }
+    const fs::path &Path() const { return path_; }
+    std::string Dir() const { return path_.string(); }
+
+  private:
+    scenario::Machine holder_;
+    fs::path path_;
+};
+
+bool Contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(W95Tool, NewMakesTheExampleWithItsDatesAndFolders) {
+    ToolMachine m;
+    struct stat st;
+    ASSERT_EQ(stat((m.Path() / "drive_a/HBX52XX.MPD").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 843480000);  // 1996-09-23 12:00:00 UTC
+    EXPECT_TRUE(fs::is_directory(m.Path() / "drive_c/WINDOWS/TEMP"));
+    EXPECT_TRUE(fs::is_directory(m.Path() / "drive_c/WINDOWS/SYSTEM/IOSUBSYS"));
+    std::string reg = ReadAll(m.Path() / "registry.reg");
+    EXPECT_EQ(reg.rfind("REGEDIT4\r\n", 0), 0u);
+    EXPECT_TRUE(Contains(ReadAll(m.Path() / "drive_c/WINDOWS/WIN.INI"),
+                         "load=c:\\veltrane\\parlod\r\n"));
+
+    // Two machines from one example do not differ.
+    ToolMachine other;
+    ToolRun same = W95({"diff", m.Dir(), other.Dir()});
+    EXPECT_EQ(same.exitCode, 0) << same.out << same.err;
+    EXPECT_EQ(same.out, "No differences.\n");
+
+    // An existing machine is never overwritten.
+    ToolRun again = W95({"new", m.Dir()});
+    EXPECT_EQ(again.exitCode, 3);
+    EXPECT_TRUE(Contains(again.err, "already exists")) << again.err;
+}
+
+TEST(W95Tool, DiffShowsRegistryValuesKeysAndFiles) {
+    ToolMachine a, b;
+    fs::path patch = b.Path().parent_path() / "patch.reg";
+    std::ofstream(patch, std::ios::binary)
+        << "REGEDIT4\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\r\n"
+           "\"DeviceDesc\"=\"Main board\"\r\n\"New\"=dword:00000001\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\Software\\Added]\r\n\r\n"
+           "[-HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1D0F&DEV_2000&SUBSYS_00000000&"
+           "REV_01]\r\n";
+    ToolRun import = W95({"reg", "import", b.Dir(), patch.string()});
+    ASSERT_EQ(import.exitCode, 0) << import.err;
+    std::ofstream(b.Path() / "drive_c/NEW.TXT") << "x";
+    {
+        std::ofstream ini(b.Path() / "drive_c/WINDOWS/WIN.INI",
+                          std::ios::binary | std::ios::trunc);
+        ini << "[windows]\r\nload=\r\n";
+    }
+
+    ToolRun diff = W95({"diff", a.Dir(), b.Dir()});
+    EXPECT_EQ(diff.exitCode, 1) << diff.err;
+    const std::string &o = diff.out;
+    EXPECT_TRUE(Contains(o,
+                         "  [HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\n"
+                         "-     \"DeviceDesc\"=\"System board\"\n"
+                         "+     \"DeviceDesc\"=\"Main board\"\n"))
+        << o;
+    EXPECT_TRUE(Contains(o, "+     \"New\"=dword:00000001\n")) << o;
+    EXPECT_TRUE(Contains(o, "+ [HKEY_LOCAL_MACHINE\\Software\\Added]\n")) << o;
+    EXPECT_TRUE(Contains(o,
+                         "- [HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1D0F&DEV_2000&"
+                         "SUBSYS_00000000&REV_01\\BUS_00&DEV_10&FUNC_00]\n"))
+        << o;
+    EXPECT_TRUE(Contains(o, "Files:\n+ C:\\NEW.TXT\n")) << o;
+    EXPECT_TRUE(Contains(o, "~ C:\\WINDOWS\\WIN.INI\n    - [windows]") ||
+                Contains(o, "    - load=c:\\veltrane\\parlod\n"))
+        << o;
+
+    ToolRun usage = W95({"diff", a.Dir()});
+    EXPECT_EQ(usage.exitCode, 2);
+    ToolRun missing = W95({"diff", a.Dir(), a.Dir() + "-none"});
+    EXPECT_EQ(missing.exitCode, 3);
+    EXPECT_TRUE(Contains(missing.err, "w95: no machine at")) << missing.err;
+}
+
+TEST(W95Tool, RegistryExportAndImport) {
+    ToolMachine m;
+    ToolRun key = W95(
+        {"reg", "export", m.Dir(), "HKEY_LOCAL_MACHINE\\Enum\\MF\\CHILD0001"});
+    ASSERT_EQ(key.exitCode, 0) << key.err;
+    EXPECT_EQ(key.out.rfind("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\MF\\"
+                            "CHILD0001]\r\n",
+                            0),
+              0u)
+        << key.out;
+    EXPECT_TRUE(Contains(key.out,
+                         "\"DeviceDesc\"=\"Secondary QVR Bus Master "
+                         "IDE controller\"\r\n"));
+    EXPECT_FALSE(Contains(key.out, "CHILD0000"));
+
+    ToolRun none = W95({"reg", "export", m.Dir(), "HKEY_LOCAL_MACHINE\\Nope"});
+    EXPECT_EQ(none.exitCode, 3);
+    EXPECT_TRUE(Contains(none.err, "Nope")) << none.err;
+
+    // A malformed file changes nothing.
+    std::string before = ReadAll(m.Path() / "registry.reg");
+    fs::path bad = m.Path().parent_path() / "bad.reg";
+    std::ofstream(bad, std::ios::binary)
+        << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\X]"
+           "\r\n\"v\"=nonsense\r\n";
+    ToolRun refused = W95({"reg", "import", m.Dir(), bad.string()});
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_TRUE(Contains(refused.err, "line 4")) << refused.err;
+    EXPECT_EQ(ReadAll(m.Path() / "registry.reg"), before);
+
+    // An exported key imported into another machine arrives whole.
+    scenario::Machine empty;
+    fs::path file = empty.Directory().parent_path() /
+                    (empty.Directory().filename().string() + ".reg");
+    std::ofstream(file, std::ios::binary) << key.out;
+    ToolRun import =
+        W95({"reg", "import", empty.Directory().string(), file.string()});
+    EXPECT_EQ(import.exitCode, 0) << import.err;
+    ToolRun back = W95({"reg", "export", empty.Directory().string(),
+                        "HKEY_LOCAL_MACHINE\\Enum\\MF\\CHILD0001"});
+    EXPECT_EQ(back.out, key.out);
+    fs::remove(file);
+
+    EXPECT_EQ(W95({"reg", "import", m.Dir()}).exitCode, 2);
+    EXPECT_EQ(W95({"reg", "rename", m.Dir()}).exitCode, 2);
+    EXPECT_EQ(W95({}).exitCode, 2);
+}
+
+TEST(W95Tool, BootRunsTheStartupProgramsAndReportsTheRestart) {
+    ToolMachine m;
+    fs::path root = m.Path();
+    // On the fresh example the program named by load= is not installed yet.
+    ToolRun first = W95({"boot", m.Dir()});
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_TRUE(Contains(first.out, "Cannot find 'c:\\veltrane\\parlod'"))
+        << first.out;
+    EXPECT_TRUE(Contains(first.out, "No restart requested.\n")) << first.out;
+
+    // With the preload program and its parameters in place it runs once,
+    // writes the settings and restarts Windows.
+    fs::create_directories(root / "drive_c/VELTRANE");
+    fs::copy_file(root / "drive_a/PARLOD.EXE",
+                  root / "drive_c/VELTRANE/PARLOD.EXE");
+    fs::copy_file(root / "drive_a/PARLOD.INI",
+                  root / "drive_c/VELTRANE/PARLOD.INI");
+    fs::path transcript = root.parent_path() / "boot.jsonl";
+    ToolRun second =
+        W95({"boot", m.Dir()}, "W95_TRANSCRIPT=" + Quote(transcript.string()));
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_TRUE(
+        Contains(second.out, "Running C:\\veltrane\\PARLOD.EXE (load=).\n"))
+        << second.out;
+    EXPECT_TRUE(Contains(second.out, "Restart requested.\n")) << second.out;
+    std::string events = ReadAll(transcript);
+    EXPECT_TRUE(Contains(events, "\"event\":\"ExitWindowsEx\"")) << events;
+    EXPECT_TRUE(Contains(events, "\"program\":\"parlod\"")) << events;
+
+    // parlod took its entry out of win.ini: the next boot runs nothing.
+    ToolRun third = W95({"boot", m.Dir()});
+    EXPECT_EQ(third.exitCode, 0);
+    EXPECT_FALSE(Contains(third.out, "Running")) << third.out;
+    EXPECT_TRUE(Contains(third.out, "No restart requested.\n"));
+
+    EXPECT_EQ(W95({"boot"}).exitCode, 2);
+    // parlod wrote it back under its own spelling of the name.
+    for (const auto &e : fs::directory_iterator(root / "drive_c/WINDOWS"))
+        if (e.path().filename() == "WIN.INI" ||
+            e.path().filename() == "win.ini")
+            fs::remove(e.path());
+    ToolRun noIni = W95({"boot", m.Dir()});
+    EXPECT_EQ(noIni.exitCode, 3);
+    EXPECT_TRUE(Contains(noIni.err, "WIN.INI")) << noIni.err;
+}
