@@ -214,6 +214,17 @@ TEST(CommandLine, LowerCaseSwitchesReadAnotherFile) {
     EXPECT_EQ(machine.Settings(1, false), "\"B1\"");
 }
 
+TEST(CommandLine, UnreadableParameterFileWritesNoSettings) {
+    PreloadMachine machine;
+    machine.Parameters("#2 /SN\n" + FOUR_LINES);
+    auto run = machine.Run("parlod", "", Fail("ReadTextLine@3=30"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.MessageTexts(), std::vector{NOT_FOUND});
+    EXPECT_EQ(machine.Settings(0, true), "<none>");
+    EXPECT_EQ(machine.ChannelOptions(0), "hex:00");  // read before the error
+    EXPECT_EQ(machine.WinIni(), CLEAN_WIN_INI);
+}
+
 // Every allocation that the reader and discovery make, one failure at a
 // time: "Out of memory!", exit 1, no AdapterSettings, win.ini cleaned.
 TEST(OutOfMemory, EachReaderAndDiscoveryAllocation) {
