@@ -3,8 +3,8 @@
 // Windows 95 behaviour kept here: RegDeleteKeyA takes the whole subtree
 // with it, a NULL subkey name makes it fail with ERROR_BADKEY, and there is
 // no security, so access masks and security attributes are accepted and
-// ignored. Opening a predefined key with an empty subkey gives the
-// predefined handle back; any other key gives a new handle.
+// ignored. Opening a key with an empty subkey name gives a new handle to
+// the same key.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -49,6 +49,14 @@ LONG Resolve(HKEY handle, bool create, std::shared_ptr<RegKey> *key) {
     return error;
 }
 
+// A new handle to the key of `handle` (an empty subkey name). An alias
+// whose key does not exist yet has nothing to refer to: its predefined
+// handle is given back instead, which closing leaves valid.
+HKEY SameKeyHandle(HKEY handle, RegKey &key) {
+    if (&key == EmptyKey().get()) return handle;
+    return w95::OpenKeyHandle(key);
+}
+
 // Key and value names that a line of registry.reg could not hold.
 bool IsStorableName(std::string_view name) {
     return name.find_first_of("\r\n") == std::string_view::npos;
@@ -81,8 +89,7 @@ LONG OpenKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
         std::vector<std::string_view> parts =
             w95::SplitKeyPath(lpSubKey ? lpSubKey : "");
         if (parts.empty()) {
-            *phkResult =
-                w95::RegRootOfHandle(hKey) ? hKey : w95::OpenKeyHandle(*base);
+            *phkResult = SameKeyHandle(hKey, *base);
             return ERROR_SUCCESS;
         }
         RegKey *k = FindPath(base.get(), parts);
@@ -105,8 +112,7 @@ LONG CreateKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult,
         if (LONG e = Resolve(hKey, !parts.empty(), &base)) return e;
         bool createdAny = false;
         if (parts.empty()) {
-            *phkResult =
-                w95::RegRootOfHandle(hKey) ? hKey : w95::OpenKeyHandle(*base);
+            *phkResult = SameKeyHandle(hKey, *base);
         } else {
             RegKey *k = base.get();
             for (std::string_view part : parts) {

@@ -175,6 +175,11 @@ TEST_F(RegistryKeysTest, HandlesAndBadArguments) {
     EXPECT_EQ(RegEnumKeyA(HKEY_DYN_DATA, 0, name, sizeof name),
               ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+    HKEY root = Open(HKEY_LOCAL_MACHINE, nullptr);
+    EXPECT_NE(root, HKEY_LOCAL_MACHINE);
+    EXPECT_EQ(Subkeys(root), Names{"Enum"});
+    EXPECT_EQ(RegDeleteKeyA(root, ""), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegCloseKey(root), ERROR_SUCCESS);
 
     // A new handle to the same key: closing it leaves the first one open.
     HKEY e = Open(HKEY_LOCAL_MACHINE, "Enum");
