@@ -72,25 +72,28 @@ void ReportLoadStatus() {
     }
 }
 
-void CleanUpRun() {
-    if (ChannelListBlock != NULL) {
-        for (LONG k = 0; k < PrimaryCount; ++k) {
-            if (PrimaryList[k] == NULL) continue;
-            RegCloseKey(PrimaryList[k]->InstanceKey);
-            LocalFree(PrimaryList[k]);
-        }
-        for (LONG k = 0; k < SecondaryCount; ++k) {
-            if (SecondaryList[k] == NULL) continue;
-            RegCloseKey(SecondaryList[k]->InstanceKey);
-            LocalFree(SecondaryList[k]);
-        }
-        LocalFree(ChannelListBlock);
-        ChannelListBlock = NULL;
-        PrimaryList = NULL;
-        SecondaryList = NULL;
-        PrimaryCount = 0;
-        SecondaryCount = 0;
+void ReleaseChannelEntries() {
+    if (ChannelListBlock == NULL) return;
+    for (LONG k = 0; k < PrimaryCount; ++k) {
+        if (PrimaryList[k] == NULL) continue;
+        RegCloseKey(PrimaryList[k]->InstanceKey);
+        LocalFree(PrimaryList[k]);
     }
+    for (LONG k = 0; k < SecondaryCount; ++k) {
+        if (SecondaryList[k] == NULL) continue;
+        RegCloseKey(SecondaryList[k]->InstanceKey);
+        LocalFree(SecondaryList[k]);
+    }
+    LocalFree(ChannelListBlock);
+    ChannelListBlock = NULL;
+    PrimaryList = NULL;
+    SecondaryList = NULL;
+    PrimaryCount = 0;
+    SecondaryCount = 0;
+}
+
+void CleanUpRun() {
+    ReleaseChannelEntries();
     RemoveStartupEntry();
 }
 

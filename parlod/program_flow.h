@@ -6,7 +6,11 @@
 // the others it cleans win.ini and ends the process with exit code 1.
 void ReportLoadStatus();
 
-// Releases the channel entries and the list block, then cleans win.ini.
+// Closes the instance keys of the channel entries, frees the entries and
+// the list block.
+void ReleaseChannelEntries();
+
+// ReleaseChannelEntries, then cleans win.ini.
 void CleanUpRun();
 
 #endif

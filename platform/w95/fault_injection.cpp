@@ -166,19 +166,19 @@ Rule ParseRule(std::string_view entry) {
 
 }  // namespace
 
-void SetFaultPlan(const std::string &spec) {
+void SetFaultPlan(const std::string &list) {
     std::vector<Rule> rules;
-    std::string_view rest(spec);
+    std::string_view rest(list);
     while (!Trim(rest).empty()) {
         std::size_t comma = rest.find(',');
         std::string_view entry = Trim(rest.substr(0, comma));
         if (entry.empty())
-            throw EmulatorFailure("W95_FAIL: empty entry in '" + spec + "'");
+            throw EmulatorFailure("W95_FAIL: empty entry in '" + list + "'");
         rules.push_back(ParseRule(entry));
         if (comma == std::string_view::npos) break;
         rest.remove_prefix(comma + 1);
         if (Trim(rest).empty())
-            throw EmulatorFailure("W95_FAIL: empty entry in '" + spec + "'");
+            throw EmulatorFailure("W95_FAIL: empty entry in '" + list + "'");
     }
     plan = std::move(rules);
     counts.clear();

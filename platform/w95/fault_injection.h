@@ -10,7 +10,7 @@
 namespace w95 {
 
 // Replaces the fault plan; throws EmulatorFailure naming the bad entry.
-void SetFaultPlan(const std::string &spec);
+void SetFaultPlan(const std::string &list);
 
 // Counts this call of `call` and tells whether it must fail. Returns the
 // error code to fail with (recorded as a Fault event), or 0 to run the call.

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "../../parlod/parameter_file.h"
+#include "parameter_file.h"
 #include "parlod_state_test.h"
 
 using namespace parlod_test;

@@ -6,7 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "../../parlod/parlod_state.h"
+#include "parlod_state.h"
+#include "program_flow.h"
 #include "scenario.h"
 
 namespace parlod_test {
@@ -89,21 +90,7 @@ inline std::string Controllers(int count, const std::string &settings = "") {
 // Releases the channel entries and puts the process-wide state back to its
 // start, for tests that call the program's operations directly.
 inline void ResetParlodState() {
-    if (ChannelListBlock != NULL) {
-        for (LONG k = 0; k < PrimaryCount; ++k) {
-            if (PrimaryList[k] == NULL) continue;
-            RegCloseKey(PrimaryList[k]->InstanceKey);
-            LocalFree(PrimaryList[k]);
-        }
-        for (LONG k = 0; k < SecondaryCount; ++k) {
-            if (SecondaryList[k] == NULL) continue;
-            RegCloseKey(SecondaryList[k]->InstanceKey);
-            LocalFree(SecondaryList[k]);
-        }
-        LocalFree(ChannelListBlock);
-    }
-    ChannelListBlock = PrimaryList = SecondaryList = NULL;
-    PrimaryCount = SecondaryCount = 0;
+    ReleaseChannelEntries();
     RunOptions = 0;
     LoadStatus = 0;
     ControllerCount = 0;

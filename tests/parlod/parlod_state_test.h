@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "../../parlod/parameter_file.h"
+#include "parameter_file.h"
 #include "parlod_machine.h"
 #include "w95/machine.h"
 

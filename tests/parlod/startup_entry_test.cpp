@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../../parlod/startup_entry.h"
+#include "startup_entry.h"
 #include "parlod_machine.h"
 #include "w95/answers.h"
 #include "w95/machine.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "../../setup/setup_state.h"
+#include "setup_state.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "scenario.h"
-#include "../../setup/setup_state.h"
+#include "setup_state.h"
 #include "w95/machine.h"
 
 namespace {
