@@ -152,6 +152,9 @@ struct StatusCase {
     const char *settings = "";
 };
 
+// Test listings show a case by its name.
+void PrintTo(const StatusCase &c, std::ostream *out) { *out << c.name; }
+
 class StatusReportTest : public ::testing::TestWithParam<StatusCase> {};
 
 TEST_P(StatusReportTest, MessageExitCodeAndCleanWinIni) {

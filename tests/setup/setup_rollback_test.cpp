@@ -42,6 +42,9 @@ struct FatalCase {
     std::vector<std::string> undoSteps;  // the progress texts of the undo
 };
 
+// Test listings show a case by its name.
+void PrintTo(const FatalCase &c, std::ostream *out) { *out << c.name; }
+
 class SetupFatal : public ::testing::TestWithParam<FatalCase> {};
 
 TEST_P(SetupFatal, ReportsAndPutsTheMachineBack) {
