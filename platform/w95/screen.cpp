@@ -73,13 +73,22 @@ std::string Framed(const std::string &title,
                    const std::vector<std::string> &body, int inner) {
     inner = std::max(inner, TextWidth(title) + 4);
     std::string top = "+-";
-    if (!title.empty()) top += "[ " + title + " ]";
+    if (!title.empty()) {
+        top += "[ ";
+        top += title;
+        top += " ]";
+    }
     top += std::string(std::max(inner + 3 - TextWidth(top), 0), '-');
     top += "+\n";
     std::string picture = top;
-    for (const std::string &line : body)
-        picture += "| " + Padded(line, inner) + " |\n";
-    picture += "+" + std::string(inner + 2, '-') + "+\n";
+    for (const std::string &line : body) {
+        picture += "| ";
+        picture += Padded(line, inner);
+        picture += " |\n";
+    }
+    picture += '+';
+    picture.append(static_cast<std::size_t>(inner) + 2, '-');
+    picture += "+\n";
     return picture;
 }
 
