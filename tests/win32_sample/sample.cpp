@@ -39,7 +39,11 @@ void WalkKey(HKEY key, const char *path, int depth) {
             break;
         }
         char child[1024];
-        std::snprintf(child, sizeof child, "%s\\%s", path, name);
+        int length = std::snprintf(child, sizeof child, "%s\\%s", path, name);
+        if (length < 0 || length >= static_cast<int>(sizeof child)) {
+            Log("key path too long below %s", path);
+            continue;
+        }
         Log("key %s", child);
         HKEY sub;
         if (depth > 0 && RegOpenKeyA(key, name, &sub) == ERROR_SUCCESS) {
