@@ -184,10 +184,7 @@ void DeleteClassDriverKey(HKEY instanceKey) {
 void UpdateDriverDate(HKEY instanceKey) {
     if (!HaveDriverDate) return;
     char driver[VALUE_SIZE + 1];
-    if (!ReadValueText(instanceKey, "Driver", driver) ||
-        !NamesOneDriverKey(driver)) {
-        return;
-    }
+    if (!ReadValueText(instanceKey, "Driver", driver)) return;
     char path[sizeof ClassRoot + 1 + VALUE_SIZE + 1];
     std::snprintf(path, sizeof path, "%s\\%s", ClassRoot, driver);
     HKEY driverKey;

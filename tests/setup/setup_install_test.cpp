@@ -304,6 +304,34 @@ TEST(SetupRegistry, OddDriverValuesDeleteNoClass) {
     EXPECT_EQ(DriverDate(after, 4), "<none>");
 }
 
+TEST(SetupRegistry, AKeptRegistrationDatesTheKeyItsDriverValueNames) {
+    SetupMachine machine;
+    std::string reg = StandardRegistry();
+    auto replace = [&reg](const std::string &from, const std::string &to) {
+        std::size_t at = reg.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        reg.replace(at, from.size(), to);
+    };
+    // The maker's own instance under Enum\PCI names the class key itself,
+    // which carries a date; the one under Enum\MF a key below a driver key.
+    replace("\"Driver\"=\"hdc\\\\0005\"", "\"Driver\"=\"hdc\"");
+    replace("[" + std::string(ClassKey) + "]\n\n",
+            "[" + std::string(ClassKey) + "]\n\"DriverDate\"=\"1-1-15\"\n\n");
+    replace("\"Driver\"=\"hdc\\\\0003\"", "\"Driver\"=\"hdc\\\\0003\\\\Sub\"");
+    reg += "[" + std::string(ClassKey) +
+           "\\0003\\Sub]\n\"DriverDate\"=\"2-2-16\"\n";
+    machine.WriteRegistry(reg);
+    scenario::RunResult run = machine.Setup();
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    std::string after = machine.Registry();
+    EXPECT_NE(KeySection(after, ClassKey).find("\"DriverDate\"=\"9-23-16\""),
+              std::string::npos);
+    EXPECT_NE(KeySection(after, std::string(ClassKey) + "\\0003\\Sub")
+                  .find("\"DriverDate\"=\"9-23-16\""),
+              std::string::npos);
+    for (int n : {3, 5}) EXPECT_EQ(DriverDate(after, n), "1-1-15") << n;
+}
+
 TEST(SetupRegistry, TheWalkEndsWhenKeysCannotBeDeleted) {
     SetupMachine machine;
     scenario::RunResult run = machine.Setup("", "yes,no", "RegDeleteKeyA=5");
