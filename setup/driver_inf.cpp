@@ -240,9 +240,8 @@ void UndoDriverInf() {
     if (DriverInfWritten) DeleteFileA(DriverInfPath);
     if (DriverInfIsNew) return;
     ShowProgress("Restoring QVRDMA.INF in Windows INF directory.");
-    if (CopyFileA(DriverInfBackupPath, DriverInfPath, FALSE)) {
-        DeleteFileA(DriverInfBackupPath);
-    } else {
+    // The saved copy stays in the working directory either way.
+    if (!CopyFileA(DriverInfBackupPath, DriverInfPath, FALSE)) {
         ReportKeptCopy(DriverInfPath, DriverInfBackupPath);
     }
 }

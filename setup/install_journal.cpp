@@ -41,8 +41,10 @@ void FatalSetupError(const char *message, LONG errorCode) {
     if (StepFlags & STEP_REGISTRY_SAVED) RestoreRegistrySnapshot();
     if (StepFlags & STEP_MSHDC_SAVED) RestoreMshdcInf();
     if (StepFlags & STEP_INF_PLACED) UndoDriverInf();
-    if ((StepFlags & STEP_FILES_REPLACED) || BackupFlags != 0 ||
-        CreatedFlags != 0) {
+    // Files copied new before the failure stay where they are unless an
+    // older file was replaced. A saved copy whose put-back failed inside
+    // CopyWithBackup is still tried again here.
+    if ((StepFlags & STEP_FILES_REPLACED) || BackupFlags != 0) {
         RestoreInstalledFiles();
     }
     RemoveTempDir();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
 #include "setup_machine.h"
 
@@ -40,6 +41,10 @@ struct FatalCase {
     std::string message;
     std::string lastStep;                // the progress text it failed under
     std::vector<std::string> undoSteps;  // the progress texts of the undo
+    // What the rollback leaves behind that was not there before: a file
+    // copied new while no older file was replaced, a saved old instance of
+    // the driver INF (and with it the working directory).
+    std::map<std::string, std::string> left = {};
 };
 
 // Test listings show a case by its name.
@@ -66,8 +71,10 @@ TEST_P(SetupFatal, ReportsAndPutsTheMachineBack) {
     EXPECT_EQ(run.Events("DestroyWindow").size(), 1u);
     EXPECT_TRUE(run.Events("ExitWindowsEx").empty());
 
-    EXPECT_FALSE(machine.Exists(TempFolder));
-    EXPECT_EQ(machine.State(), before);
+    auto expected = before;
+    for (const auto &[path, content] : c.left) expected[path] = content;
+    EXPECT_EQ(machine.Exists(TempFolder), expected.count(TempFolder) == 1);
+    EXPECT_EQ(machine.State(), expected);
 }
 
 void RemoveIosubsys(SetupMachine &m) {
@@ -77,10 +84,13 @@ void RemoveSource(SetupMachine &m, const char *name) {
     std::filesystem::remove(m.HostPath(std::string("A:\\") + name));
 }
 
-const std::vector<std::string> AllFour = {RestoreRegistry, RestoreMshdc,
-                                          DeleteInf, RestoreFiles};
 const std::vector<std::string> AllFourOverOld = {
     RestoreRegistry, RestoreMshdc, DeleteInf, RestoreInf, RestoreFiles};
+
+// The old instance oem2.inf is put back, and its saved copy stays.
+const std::map<std::string, std::string> KeptOldInf = {
+    {TempFolder, "<dir>"},
+    {TempFolder + "\\oem2.inf", "[QVR]\r\n" + Key25 + "old\r\n"}};
 
 // The commenting copy's first ReadFile: after the probe, MSHDC.INF, the
 // source INF and the four reads of oem0.inf and oem1.inf.
@@ -96,33 +106,43 @@ INSTANTIATE_TEST_SUITE_P(
                   "INF file missing on distribution disk.",
                   "Looking for QVRDMA.INF on source disk.",
                   {RestoreRegistry, RestoreMshdc}},
-        FatalCase{"PortDriverTargetMissing", false, RemoveIosubsys, "",
+        // Nothing was replaced: the files are not restored, and the library
+        // copied new stays.
+        FatalCase{"PortDriverTargetMissing",
+                  false,
+                  RemoveIosubsys,
+                  "",
                   "Error copying HBX52XX.MPD.  Error code = 3.",
-                  "Copying HBX52XX.MPD.", AllFour},
+                  "Copying HBX52XX.MPD.",
+                  {RestoreRegistry, RestoreMshdc, DeleteInf},
+                  {{"C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL", "new driver library"}}},
         FatalCase{"PortDriverOverwriteFails", true, nullptr, "CopyFileA@8=5",
                   "Error copying HBX52XX.MPD.  Error code = 5.",
-                  "Copying HBX52XX.MPD.", AllFourOverOld},
+                  "Copying HBX52XX.MPD.", AllFourOverOld, KeptOldInf},
         FatalCase{"DllMissingBesideAnOlderCopy",
                   true,
                   [](SetupMachine &m) { RemoveSource(m, "QVRIDE.DLL"); },
                   "",
                   "Error copying QVRIDE.DLL.  Error code = 2.",
                   "Copying QVRIDE.DLL.",
-                  {RestoreRegistry, RestoreMshdc, DeleteInf, RestoreInf}},
+                  {RestoreRegistry, RestoreMshdc, DeleteInf, RestoreInf},
+                  KeptOldInf},
         FatalCase{"DllSaveFails",
                   true,
                   nullptr,
                   "CopyFileA@4=5",
                   "Error copying QVRIDE.DLL.  Error code = 5.",
                   "Copying QVRIDE.DLL.",
-                  {RestoreRegistry, RestoreMshdc, DeleteInf, RestoreInf}},
+                  {RestoreRegistry, RestoreMshdc, DeleteInf, RestoreInf},
+                  KeptOldInf},
         FatalCase{"DllOverwriteFails",
                   true,
                   nullptr,
                   "CopyFileA@5=5",
                   "Error copying QVRIDE.DLL.  Error code = 5.",
                   "Copying QVRIDE.DLL.",
-                  {RestoreRegistry, RestoreMshdc, DeleteInf, RestoreInf}},
+                  {RestoreRegistry, RestoreMshdc, DeleteInf, RestoreInf},
+                  KeptOldInf},
         FatalCase{"NoSystemDirectory",
                   false,
                   nullptr,
@@ -202,7 +222,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "WriteFile@5=39",
                   "File Read/Write Error.  Error code = 39.",
                   "Copying QVRDMA.INF.",
-                  {RestoreRegistry, RestoreMshdc, DeleteInf, RestoreInf}},
+                  {RestoreRegistry, RestoreMshdc, DeleteInf, RestoreInf},
+                  KeptOldInf},
         FatalCase{"WholeCopyAfterReadErrorFails",
                   false,
                   nullptr,
@@ -229,14 +250,13 @@ TEST(SetupRollback, AFailedSnapshotLeavesTheRemovalInPlace) {
     RemoveIosubsys(machine);
     scenario::RunResult run = machine.Setup("", "yes", "RegSaveKeyA=5");
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(
-        ProgressAfter(run, "Copying HBX52XX.MPD."),
-        (std::vector<std::string>{RestoreMshdc, DeleteInf, RestoreFiles}));
+    EXPECT_EQ(ProgressAfter(run, "Copying HBX52XX.MPD."),
+              (std::vector<std::string>{RestoreMshdc, DeleteInf}));
     // Intended: without a snapshot the removal cannot be undone.
     EXPECT_FALSE(HasKey(machine.Registry(),
                         std::string(PciKey) + "\\VEN_7A3C&DEV_0528"));
     EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\INF\\MSHDC.INF"), Mshdc);
-    EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL"));
+    EXPECT_TRUE(machine.Exists("C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL"));
     EXPECT_FALSE(machine.Exists(TempFolder));
 }
 
@@ -267,7 +287,8 @@ TEST(SetupRollback, MshdcThatCannotBeRestoredKeepsItsBackup) {
               "Unable to restore C:\\WINDOWS\\INF\\MSHDC.INF.  Its saved copy "
               "is kept as C:\\WINDOWS\\TEMP\\qvrback\\MSHDC.INF.");
     EXPECT_EQ(machine.ReadFile(TempFolder + "\\MSHDC.INF"), Mshdc);
-    EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL"));
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL"),
+              "new driver library");
     EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\INF\\oem2.inf"));
 }
 
@@ -288,7 +309,10 @@ TEST(SetupRollback, AnInstalledFileThatCannotBePutBackKeepsItsCopy) {
               "copy is kept as C:\\WINDOWS\\TEMP\\qvrback\\QVRIDE.DLL.");
     EXPECT_EQ(machine.ReadFile(TempFolder + "\\QVRIDE.DLL"),
               "old driver library");
-    EXPECT_EQ(machine.List(TempFolder).size(), 1u);
+    // Beside it only the saved old driver INF, which stays once put back.
+    EXPECT_EQ(machine.List(TempFolder),
+              (std::vector<std::string>{TempFolder + "\\QVRIDE.DLL",
+                                        TempFolder + "\\oem2.inf"}));
     EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\HBX52XX.MPD"),
               "old port");
     EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\INF\\oem2.inf"),
