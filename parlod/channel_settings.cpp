@@ -58,8 +58,7 @@ bool QueryValue(HKEY key, LPCSTR name, BYTE *buffer, DWORD size,
 }
 
 // The name of subkey `index` of `key`, into a buffer of TEXT_SIZE
-// characters. 0 on success; ERROR_MORE_DATA for a name too long for the
-// buffer, which cannot be opened by it; any other result ends the walk.
+// characters. 0 on success; anything else ends the walk.
 LONG EnumSubkeyName(HKEY key, DWORD index, char *name) {
     DWORD size = TEXT_SIZE;
     return RegEnumKeyExA(key, index, name, &size, NULL, NULL, NULL, NULL);
@@ -83,9 +82,7 @@ void WriteInstanceOptions(HKEY instanceKey, BYTE mode) {
 void WriteDeviceOptions(HKEY deviceKey, BYTE mode) {
     char name[TEXT_SIZE];
     for (DWORD index = 0;; ++index) {
-        LONG result = EnumSubkeyName(deviceKey, index, name);
-        if (result == ERROR_MORE_DATA) continue;
-        if (result != 0) return;
+        if (EnumSubkeyName(deviceKey, index, name) != 0) return;
         HKEY instanceKey;
         if (RegOpenKeyExA(deviceKey, name, 0, KEY_ALL_ACCESS, &instanceKey) !=
             0)
@@ -150,9 +147,7 @@ void WriteChannelOptions(BYTE mode) {
         return;
     char name[TEXT_SIZE];
     for (DWORD index = 0;; ++index) {
-        LONG result = EnumSubkeyName(pciKey, index, name);
-        if (result == ERROR_MORE_DATA) continue;
-        if (result != 0) break;
+        if (EnumSubkeyName(pciKey, index, name) != 0) break;
         if (PrefixCompare("VEN_7A3C&DEV_052", name) != 0) continue;
         HKEY deviceKey;
         if (RegOpenKeyExA(pciKey, name, 0, KEY_ALL_ACCESS, &deviceKey) != 0)

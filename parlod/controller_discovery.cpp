@@ -22,16 +22,14 @@ bool QueryText(HKEY key, LPCSTR name, char *buffer) {
 }
 
 // Calls `visit` with each subkey of `key` that opens, by index from 0 until
-// the enumeration ends. A name too long for the buffer cannot be opened by
-// it and is passed over. `visit` takes over the opened key and returns FALSE
-// to stop the walk; the result tells whether the walk ran to its end.
+// the enumeration returns anything but success (registry key names fit the
+// 256-byte buffer). `visit` takes over the opened key and returns FALSE to
+// stop the walk; the result tells whether the walk ran to its end.
 template <typename Visit>
 bool ForEachSubkey(HKEY key, Visit visit) {
     char name[TEXT_SIZE];
     for (DWORD index = 0;; ++index) {
-        LONG result = RegEnumKeyA(key, index, name, TEXT_SIZE);
-        if (result == ERROR_MORE_DATA) continue;
-        if (result != 0) return true;
+        if (RegEnumKeyA(key, index, name, TEXT_SIZE) != 0) return true;
         HKEY subkey;
         if (RegOpenKeyA(key, name, &subkey) != 0) continue;
         if (!visit(subkey, name)) return false;

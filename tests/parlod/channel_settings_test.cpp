@@ -155,6 +155,23 @@ TEST(ChannelOptions, MatchingDevicesAndManufacturers) {
     EXPECT_EQ(options("VEN_7A3C&DEV_0528\\I"), "hex:02");
 }
 
+TEST(ChannelOptions, EnumerationEndsAtTheFirstFailedCall) {
+    // A device key name beyond the 256-byte buffer fails the enumeration
+    // call, and the walk of Enum\PCI ends there.
+    PreloadMachine machine;
+    const std::string pci = ENUM + "\\PCI\\";
+    machine.WriteRegistry(
+        Key(pci + "VEN_7A3C&DEV_0528\\A", {{"Mfg", "QVR Technology"}}) +
+        Key(pci + std::string(300, 'L') + "\\X") +
+        Key(pci + "VEN_7A3C&DEV_0525\\B", {{"Mfg", "QVR Technology"}}));
+    machine.Parameters("#1 /SS\n*A\n");
+    machine.Run("parlod");
+    EXPECT_EQ(machine.Value(pci + "VEN_7A3C&DEV_0528\\A", "ChannelOptions"),
+              "hex:02");
+    EXPECT_EQ(machine.Value(pci + "VEN_7A3C&DEV_0525\\B", "ChannelOptions"),
+              "<none>");
+}
+
 TEST(ChannelOptions, FirstModeStaysWithoutOverride) {
     PreloadMachine machine;
     machine.Parameters("#2 /SP\n#/SS\n*A\n");

@@ -111,17 +111,30 @@ TEST_F(DiscoveryTest, EveryEntryPrunedStillCountsAsFound) {
     EXPECT_EQ(Name(SecondaryList, 2, 1), "null");
 }
 
-TEST_F(DiscoveryTest, LongNamesAndOddValuesDoNotStopTheWalk) {
-    // A key name beyond the 256-byte buffer is passed over; a "Class" of
-    // 256 bytes without a closing NUL is compared safely and matches
-    // nothing.
+TEST_F(DiscoveryTest, EnumerationEndsAtTheFirstFailedCall) {
+    // A key name beyond the 256-byte buffer makes the enumeration call fail,
+    // which ends the walk of that key's level only: the instance after it
+    // under CHILD0000 is not seen, the other device key still is.
+    const std::string dir = ENUM + "\\MF\\CHILD0000\\";
+    ReadWith("#3\n*A\n*B\n",
+             Instance(dir + "first", PRIMARY) +
+                 Instance(dir + std::string(300, 'L'), PRIMARY) +
+                 Instance(dir + "after", PRIMARY) +
+                 Instance(ENUM + "\\MF\\CHILD0001\\second", SECONDARY));
+    EXPECT_EQ(LoadStatus, 0u);
+    EXPECT_EQ(PrimaryCount, 1);
+    EXPECT_EQ(Name(PrimaryList, PrimaryCount, 0), "first");
+    EXPECT_EQ(SecondaryCount, 1);
+    EXPECT_EQ(Name(SecondaryList, SecondaryCount, 0), "second");
+}
+
+TEST_F(DiscoveryTest, UnterminatedClassIsComparedSafely) {
+    // A "Class" of 256 bytes without a closing NUL matches nothing.
     const std::string dir = ENUM + "\\MF\\CHILD0000\\";
     std::string raw = "\"Class\"=hex(1):";
     for (int i = 0; i < 256; ++i) raw += i == 0 ? "68" : ",68";
     ReadWith("#1\n*A\n",
-             Key(ENUM + "\\" + std::string(300, 'L') + "\\dev\\inst",
-                 {{"Class", "hdc"}, {"DeviceDesc", PRIMARY}}) +
-                 Key(dir + "raw", {{"DeviceDesc", PRIMARY}}, raw + "\n") +
+             Key(dir + "raw", {{"DeviceDesc", PRIMARY}}, raw + "\n") +
                  Instance(dir + "good", PRIMARY));
     EXPECT_EQ(LoadStatus, 0u);
     EXPECT_EQ(PrimaryCount, 1);
