@@ -22,8 +22,8 @@ void ShowCleanUpError(const char *text) {
     MessageBoxA(NULL, text, ERROR_CAPTION, MB_ICONERROR);
 }
 
-// "Can't restore win.ini -- Error code = N." for the failures that leave
-// win.ini as it was, start-up entry included.
+// "Can't restore win.ini -- Error code = N." for a copy that could not be
+// made, which leaves win.ini as it was, start-up entry included.
 void ShowCleanUpFailure(DWORD error) {
     std::snprintf(TextBuffer, TEXT_SIZE,
                   "Can't restore win.ini -- Error code = %lu.",
@@ -85,23 +85,27 @@ DWORD CopyWithoutEntry(const char *winIniPath, const char *tempPath,
 
 // Puts the finished copy in place of win.ini. The old win.ini is moved
 // aside first and put back when the copy cannot be renamed, so that there
-// is always a win.ini. 0 on success, otherwise the error.
-DWORD ReplaceWinIni(const char *winIniPath, const char *tempPath,
-                    const char *asidePath) {
+// is always a win.ini. As with the plain delete and rename, a failure here
+// is not reported; the copy is removed then.
+void ReplaceWinIni(const char *winIniPath, const char *tempPath,
+                   const char *asidePath) {
     DeleteFileA(asidePath);  // left over from an interrupted run
-    if (!MoveFileA(winIniPath, asidePath)) return GetLastError();
+    if (!MoveFileA(winIniPath, asidePath)) {
+        DeleteFileA(tempPath);
+        return;
+    }
     if (!MoveFileA(tempPath, winIniPath)) {
-        DWORD error = GetLastError();
         MoveFileA(asidePath, winIniPath);
-        return error;
+        DeleteFileA(tempPath);
+        return;
     }
     DeleteFileA(asidePath);
-    return 0;
 }
 
 void CleanWinIni(char *winIniPath, char *tempPath) {
     UINT length = GetWindowsDirectoryA(winIniPath, MAX_PATH);
-    if (length == 0 || length > LONGEST_WINDOWS_DIRECTORY) {
+    if (length == 0) return;  // no Windows directory: nothing to clean
+    if (length > LONGEST_WINDOWS_DIRECTORY) {
         ShowCleanUpError(
             "Can't restore win.ini -- The Windows directory path is too "
             "long.");
@@ -117,11 +121,12 @@ void CleanWinIni(char *winIniPath, char *tempPath) {
     bool noWinIni;
     DWORD error = CopyWithoutEntry(winIniPath, tempPath, &noWinIni);
     if (noWinIni) return;
-    if (error == 0) error = ReplaceWinIni(winIniPath, tempPath, asidePath);
-    if (error != 0) {
-        DeleteFileA(tempPath);
-        ShowCleanUpFailure(error);
+    if (error == 0) {
+        ReplaceWinIni(winIniPath, tempPath, asidePath);
+        return;
     }
+    DeleteFileA(tempPath);
+    ShowCleanUpFailure(error);
 }
 
 }  // namespace

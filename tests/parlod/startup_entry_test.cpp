@@ -88,14 +88,13 @@ TEST(StartupEntry, NoWinIniIsNothingToClean) {
     EXPECT_EQ(machine.List("C:\\WINDOWS"), std::vector<std::string>{});
 }
 
-// Failures during the copy or the exchange: win.ini stays as it was, no
-// temporary file is left, and the user is told.
-TEST(StartupEntry, FailuresLeaveWinIniWhole) {
+// Failures during the copy: win.ini stays as it was, no temporary file is
+// left, and the user is told.
+TEST(StartupEntry, CopyFailuresLeaveWinIniWhole) {
     // The parameter file "#0\n" takes two reads, one open and one close
     // before win.ini is touched.
-    for (const char *fail :
-         {"OpenTextStream@3=5", "ReadTextLine@4=30", "WriteText@2=112",
-          "CloseTextStream@3=112", "MoveFileA@1=5", "MoveFileA@2=5"}) {
+    for (const char *fail : {"OpenTextStream@3=5", "ReadTextLine@4=30",
+                             "WriteText@2=112", "CloseTextStream@3=112"}) {
         PreloadMachine machine;
         machine.Parameters("#0\n");
         auto run = machine.Run("parlod", "", Fail(fail));
@@ -111,6 +110,22 @@ TEST(StartupEntry, FailuresLeaveWinIniWhole) {
                   "Can't restore win.ini -- Error code = " + code + ".")
             << fail;
         EXPECT_EQ(box["caption"], "Error");
+    }
+}
+
+// A finished copy that cannot be put in place: win.ini stays as it was, no
+// temporary file is left, and, as for the plain delete and rename, nothing
+// is shown.
+TEST(StartupEntry, FailedExchangeIsQuiet) {
+    for (const char *fail : {"MoveFileA@1=5", "MoveFileA@2=5"}) {
+        PreloadMachine machine;
+        machine.Parameters("#0\n");
+        auto run = machine.Run("parlod", "", Fail(fail));
+        EXPECT_EQ(run.exitCode, 0) << fail;
+        EXPECT_TRUE(run.Events("MessageBox").empty()) << fail;
+        EXPECT_EQ(machine.WinIni(), STARTUP_WIN_INI) << fail;
+        EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\qvrwin.$$$")) << fail;
+        EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\qvrwin.old")) << fail;
     }
 }
 
