@@ -209,6 +209,20 @@ TEST_F(ReaderTest, CountZero) {
     EXPECT_EQ(LoadStatus, ST_ZERO_DEVICES | ST_NOTHING_TO_SET);
     EXPECT_EQ(RunOptions, 0);  // the empty line ended the look
     EXPECT_EQ(ChannelOptionsAt(0), "none");
+    ResetParlodState();
+    Read("#0\n#/V");  // the read that reaches the end is not looked at
+    EXPECT_EQ(LoadStatus, ST_ZERO_DEVICES | ST_NOTHING_TO_SET);
+    EXPECT_EQ(RunOptions, 0);
+}
+
+TEST_F(ReaderTest, HeaderLineAtTheEndOfTheFileIsScanned) {
+    // Unlike the first header line, a further one still counts when its
+    // read reaches the end; the header then has no parameter line.
+    Read("#2\n#/P");
+    EXPECT_EQ(LoadStatus, 0u);
+    EXPECT_EQ(RunOptions, OPT_PROMPT_REBOOT);
+    EXPECT_EQ(P(0), "");
+    EXPECT_EQ(S(1), "");
 }
 
 TEST_F(ReaderTest, ParameterLineFirstMeansNoHeader) {
