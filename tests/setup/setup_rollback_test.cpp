@@ -143,6 +143,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "Copying QVRIDE.DLL.",
                   {RestoreRegistry, RestoreMshdc, DeleteInf, RestoreInf},
                   KeptOldInf},
+        // The older library could not be put back at once: the rollback
+        // tries again, although nothing counts as replaced.
+        FatalCase{"DllPutBackFails", true, nullptr,
+                  "CopyFileA@5=5,CopyFileA@6=5",
+                  "Error copying QVRIDE.DLL.  Error code = 5.",
+                  "Copying QVRIDE.DLL.", AllFourOverOld, KeptOldInf},
         FatalCase{"NoSystemDirectory",
                   false,
                   nullptr,
