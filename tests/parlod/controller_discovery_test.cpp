@@ -89,6 +89,14 @@ TEST_F(DiscoveryTest, SortSkipsTheSharedPrefixUnlessANameIsShort) {
     EXPECT_EQ(Name(SecondaryList, 3, 2), "PCI&VEN_7A3C&DEV_0528&B");
 }
 
+TEST_F(DiscoveryTest, NameOfExactly22CharactersSortsWhole) {
+    const std::string p = ENUM + "\\MF\\CHILD0000\\";
+    ReadWith("#2\n", Instance(p + "PCI&VEN_7A3C&DEV_0528&", PRIMARY) +
+                         Instance(p + "PCI&VEN_7A3C&DEV_0525&Z", PRIMARY));
+    EXPECT_EQ(Name(PrimaryList, 2, 0), "PCI&VEN_7A3C&DEV_0525&Z");
+    EXPECT_EQ(Name(PrimaryList, 2, 1), "PCI&VEN_7A3C&DEV_0528&");
+}
+
 TEST_F(DiscoveryTest, SettingsTooLongForTheBufferCountAsMissing) {
     const std::string dir = ENUM + "\\MF\\CHILD0000\\";
     ReadWith("#2\n*new\n", Instance(dir + "a", PRIMARY, "hdc",
