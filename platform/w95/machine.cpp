@@ -1,7 +1,5 @@
 #include "machine.h"
 
-#include <ini.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -63,51 +61,45 @@ bool IsAbsoluteWindowsPath(std::string_view path) {
            path[1] == ':' && (path[2] == '\\' || path[2] == '/');
 }
 
-struct IniContext {
-    MachineSettings settings;
-    std::string error;
-};
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
 
-int OnIniEntry(void *user, const char *section, const char *name,
-               const char *value) {
-    auto *context = static_cast<IniContext *>(user);
-    if (!EqualsIgnoringCase(section, "machine")) {
-        context->error = std::string("unknown section [") + section + "]";
-        return 0;
-    }
-    MachineSettings &s = context->settings;
-    std::string_view key(name);
-    auto directory = [&](std::string *target) {
-        if (!IsAbsoluteWindowsPath(value)) {
-            context->error = std::string(name) + " must be a path like " +
-                             "C:\\WINDOWS, not '" + value + "'";
-            return 0;
-        }
+// Applies one "name=value" of a section; returns what is wrong with it, or
+// an empty text.
+std::string ApplyIniEntry(MachineSettings &s, std::string_view section,
+                          const std::string &name, const std::string &value) {
+    if (!EqualsIgnoringCase(section, "machine"))
+        return "unknown section [" + std::string(section) + "]";
+    auto directory = [&](std::string *target) -> std::string {
+        if (!IsAbsoluteWindowsPath(value))
+            return name + " must be a path like C:\\WINDOWS, not '" + value +
+                   "'";
+        // With a backslash added (GetTempPathA) and the NUL it still fits
+        // the MAX_PATH buffers that programs hand in.
+        if (value.size() + 2 > MAX_PATH)
+            return name + " is longer than a Windows path can be";
         *target = value;
-        return 1;
+        return "";
     };
+    std::string_view key(name);
     if (EqualsIgnoringCase(key, "Version")) {
-        if (!ParseDword(value, &s.version)) {
-            context->error =
-                std::string("Version '") + value + "' is not a 32-bit number";
-            return 0;
-        }
+        if (!ParseDword(value.c_str(), &s.version))
+            return "Version '" + value + "' is not a 32-bit number";
     } else if (EqualsIgnoringCase(key, "TickCount")) {
-        if (!ParseDword(value, &s.tickCount)) {
-            context->error =
-                std::string("TickCount '") + value + "' is not a 32-bit number";
-            return 0;
-        }
+        if (!ParseDword(value.c_str(), &s.tickCount))
+            return "TickCount '" + value + "' is not a 32-bit number";
     } else if (EqualsIgnoringCase(key, "Clock")) {
-        if (EqualsIgnoringCase(value, "real")) {
+        if (EqualsIgnoringCase(value, "real"))
             s.virtualClock = false;
-        } else if (EqualsIgnoringCase(value, "virtual")) {
+        else if (EqualsIgnoringCase(value, "virtual"))
             s.virtualClock = true;
-        } else {
-            context->error = std::string("Clock '") + value +
-                             "' is neither real nor virtual";
-            return 0;
-        }
+        else
+            return "Clock '" + value + "' is neither real nor virtual";
     } else if (EqualsIgnoringCase(key, "WindowsDirectory")) {
         return directory(&s.windowsDirectory);
     } else if (EqualsIgnoringCase(key, "SystemDirectory")) {
@@ -117,27 +109,67 @@ int OnIniEntry(void *user, const char *section, const char *name,
     } else if (EqualsIgnoringCase(key, "CurrentDirectory")) {
         return directory(&s.currentDirectory);
     } else {
-        context->error = std::string("unknown key '") + name + "'";
-        return 0;
+        return "unknown key '" + name + "'";
     }
-    return 1;
+    return "";
 }
 
 }  // namespace
 
 Machine &TheMachine() { return theMachine; }
 
+// The usual INI form: "[section]" lines, "name=value" (or "name: value")
+// lines, blank lines, and comments from ";" or "#" at the start of a line or
+// from " ;" within a value. Lines of any length; LF or CR LF.
 MachineSettings ParseMachineIni(const std::string &text,
                                 const std::string &source) {
-    IniContext context;
-    int line = ini_parse_string(text.c_str(), OnIniEntry, &context);
-    if (line != 0) {
-        std::string what =
-            context.error.empty() ? "not a key=value line" : context.error;
-        throw EmulatorFailure(source + " line " + std::to_string(line) + ": " +
-                              what);
+    MachineSettings settings;
+    std::string section;
+    std::string_view rest(text);
+    if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+    for (int line = 1; !rest.empty(); ++line) {
+        std::size_t end = rest.find('\n');
+        std::string_view l = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size()
+                                                         : end + 1);
+        if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+        l = TrimBlanks(l);
+        auto fail = [&](const std::string &what) {
+            throw EmulatorFailure(source + " line " + std::to_string(line) +
+                                  ": " + what);
+        };
+        if (l.empty() || l.front() == ';' || l.front() == '#') continue;
+        if (l.front() == '[') {
+            std::size_t close = l.find(']');
+            if (close == std::string_view::npos)
+                fail("a section line must end with ]");
+            std::string_view after = TrimBlanks(l.substr(close + 1));
+            if (!after.empty() && after.front() != ';' && after.front() != '#')
+                fail("text after the section's ]");
+            section = std::string(TrimBlanks(l.substr(1, close - 1)));
+            continue;
+        }
+        std::size_t equals = l.find_first_of("=:");
+        if (equals == std::string_view::npos) fail("not a key=value line");
+        std::string_view name = TrimBlanks(l.substr(0, equals));
+        std::string_view value = l.substr(equals + 1);
+        for (std::size_t i = 1; i < value.size(); ++i) {
+            if (value[i] == ';' &&
+                (value[i - 1] == ' ' || value[i - 1] == '\t')) {
+                value = value.substr(0, i);
+                break;
+            }
+        }
+        value = TrimBlanks(value);
+        if (name.empty()) fail("not a key=value line");
+        for (char c : l)
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
+                fail("a control character in the line");
+        std::string what = ApplyIniEntry(settings, section, std::string(name),
+                                         std::string(value));
+        if (!what.empty()) fail(what);
     }
-    return context.settings;
+    return settings;
 }
 
 void LoadMachine(const std::filesystem::path &directory) {

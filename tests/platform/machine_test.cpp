@@ -2,6 +2,10 @@
 // user meets them.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+#include <windows.h>
+
+#include <cstdlib>
 #include <functional>
 
 #include "emulator_error.h"
@@ -72,6 +76,55 @@ TEST(MachineIni, MalformedLinesNameFileAndLine) {
               "'TEMP'");
 }
 
+TEST(MachineIni, LongLinesCommentsAndControlCharacters) {
+    // A line of any length is one line: nothing is cut or carried over.
+    std::string deep = "C:\\" + std::string(200, 'D');
+    auto s = w95::ParseMachineIni("[machine]\r\nWindowsDirectory=" + deep +
+                                      " ; the long one\r\n# done\r\n",
+                                  "m.ini");
+    EXPECT_EQ(s.windowsDirectory, deep);
+    EXPECT_EQ(FailureOf([] {
+                  w95::ParseMachineIni("[machine]\nTempPath=C:\\" +
+                                           std::string(300, 'T') +
+                                           "\nClock=fast\n",
+                                       "m.ini");
+              }),
+              "m.ini line 2: TempPath is longer than a Windows path can be");
+    EXPECT_EQ(FailureOf([] {
+                  w95::ParseMachineIni(
+                      std::string("[machine]\nClock=real\0x\n", 22), "m.ini");
+              }),
+              "m.ini line 2: a control character in the line");
+    EXPECT_EQ(FailureOf([] { w95::ParseMachineIni("Clock=real\n", "m.ini"); }),
+              "m.ini line 1: unknown section []");
+    EXPECT_EQ(FailureOf([] {
+                  w95::ParseMachineIni("[machine\nClock=real\n", "m.ini");
+              }),
+              "m.ini line 1: a section line must end with ]");
+}
+
+// The library needs nothing at link time but the C++ runtime, so a program
+// links with the one command that users are given.
+TEST(Library, LinksAloneWithTheDocumentedCommand) {
+    std::filesystem::path build =
+        std::filesystem::path(KIT_BIN_DIR).parent_path();
+    std::filesystem::path output = std::filesystem::temp_directory_path() /
+                                   ("w95-link-" + std::to_string(::getpid()));
+    std::string command = "c++ -std=c++20 ";
+#if defined(__SANITIZE_ADDRESS__)
+    command += "-fsanitize=address,undefined ";
+#endif
+    command += std::string(KIT_SOURCE_DIR) +
+               "/tests/win32_sample/sample.cpp -I " + KIT_SOURCE_DIR +
+               "/platform/include " + (build / "platform/libw95.a").string() +
+               " -o " + output.string() + " 2>&1";
+    int status = std::system(command.c_str());
+    EXPECT_EQ(status, 0) << command;
+    std::error_code ec;
+    EXPECT_TRUE(std::filesystem::is_regular_file(output, ec));
+    std::filesystem::remove(output, ec);
+}
+
 TEST(FaultPlan, RejectsWhatIsNotAFault) {
     EXPECT_EQ(FailureOf([] { w95::SetFaultPlan("CopyFile=5"); }),
               "W95_FAIL: 'CopyFile=5': no emulated call is named 'CopyFile'");
@@ -98,6 +151,24 @@ TEST(FaultPlan, CountsEachCallAndFailsOnlyTheNamedOnes) {
     EXPECT_EQ(w95::InjectedFault("DeleteFileA"), 0u);
     w95::ResetFaults();
     EXPECT_EQ(w95::InjectedFault("RegSaveKeyA"), 0u);
+}
+
+// Calls that cannot fail still end the run where a crash is planned.
+TEST(FaultPlanDeathTest, CrashReachesCallsWithoutAFailureResult) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const char *call : {"lstrcmpA", "lstrcmpiA"}) {
+        EXPECT_EXIT(
+            {
+                w95::SetFaultPlan(std::string(call) + "@2=crash");
+                (void)lstrcmpA("a", "b");
+                (void)lstrcmpiA("a", "b");
+                (void)lstrcmpA("a", "b");
+                (void)lstrcmpiA("a", "b");
+                std::exit(0);
+            },
+            testing::ExitedWithCode(137),
+            std::string("crash injected at ") + call + " call 2");
+    }
 }
 
 TEST(Transcript, AnsiTextsBecomeUtf8) {
