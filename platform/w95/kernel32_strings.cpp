@@ -16,8 +16,9 @@ int Sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
 
 extern "C" {
 
-// The comparisons have no failure result, so they take no injected faults.
+// The comparisons have no failure result: only a planned crash reaches them.
 int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2) {
+    w95::InjectedFault("lstrcmpA");
     const unsigned char *a =
         reinterpret_cast<const unsigned char *>(lpString1 ? lpString1 : "");
     const unsigned char *b =
@@ -30,6 +31,7 @@ int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2) {
 }
 
 int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2) {
+    w95::InjectedFault("lstrcmpiA");
     return Sign(w95::CompareNames(lpString1 ? lpString1 : "",
                                   lpString2 ? lpString2 : ""));
 }
