@@ -494,6 +494,11 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
 BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
     if (DWORD e = w95::InjectedFault("MoveFileA")) return Fail(e);
     DWORD error = ERROR_SUCCESS;
+    std::optional<w95::WindowsPath> source =
+        w95::ParseWindowsPath(lpExistingFileName, &error);
+    if (!source) return Fail(error);
+    // A drive's root is no entry that could move (it is the drive folder).
+    if (source->parts.empty()) return Fail(ERROR_ACCESS_DENIED);
     std::optional<HostEntry> from = Lookup(lpExistingFileName, &error);
     if (!from) return Fail(error);
     if (!from->exists) return Fail(ERROR_FILE_NOT_FOUND);

@@ -114,6 +114,12 @@ TEST_F(Files, MoveFileA) {
     EXPECT_EQ(machine.ReadFile("D:\\WIN.INI"), "copy");
     EXPECT_EQ(LastErrorAfter(MoveFileA("C:\\NONE", "C:\\X")),
               ERROR_FILE_NOT_FOUND);
+    // A drive's root stays where it is, whatever the target.
+    EXPECT_EQ(LastErrorAfter(MoveFileA("C:\\", "D:\\OLDC")),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(LastErrorAfter(MoveFileA("D:", "C:\\OLDD")), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(machine.Exists("C:\\WIN95"));
+    EXPECT_FALSE(machine.Exists("D:\\OLDC"));
 }
 
 TEST_F(Files, CreateFileADispositions) {
