@@ -106,6 +106,10 @@ class Reader {
         std::vector<std::string_view> path;
         if (slash != std::string_view::npos)
             path = SplitKeyPath(inner.substr(slash + 1));
+        // Programs name keys with C strings: such a key could be listed but
+        // never opened.
+        if (inner.find('\0') != std::string_view::npos)
+            Error("a NUL byte in a key name");
         inSection_ = true;
         handler_.Key(*root, path, remove, lines_.Number());
     }
@@ -142,6 +146,8 @@ class Reader {
             pos = 1;
         } else if (!Quoted(l, &pos, &name_)) {
             Error("the value name has no closing quote");
+        } else if (name_.find('\0') != std::string::npos) {
+            Error("a NUL byte in a value name");
         }
         while (pos < l.size() && IsBlank(l[pos])) ++pos;
         if (pos >= l.size() || l[pos] != '=')

@@ -180,6 +180,20 @@ TEST_F(Regedit4Test, MalformedTextNamesTheLineAndChangesNothing) {
         }
         EXPECT_EQ(Key("a"), nullptr) << text;
     }
+    // Names that no C string could open again.
+    using namespace std::string_literals;
+    for (const std::string &text :
+         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\a\0b]\n"s,
+          "REGEDIT4\n[HKEY_LOCAL_MACHINE\\a]\n\"n\0m\"=\"v\"\n"s}) {
+        try {
+            w95::ImportRegistryText(text, "t.reg");
+            ADD_FAILURE() << "accepted a NUL byte in a name";
+        } catch (const w95::EmulatorFailure &e) {
+            EXPECT_NE(std::string(e.what()).find("NUL byte"), std::string::npos)
+                << e.what();
+        }
+        EXPECT_EQ(Key("a"), nullptr);
+    }
 }
 
 TEST_F(Regedit4Test, ImportMergesDeletesAndKeepsOrderAndCase) {
