@@ -115,6 +115,7 @@ TEST(W95Tool, DiffShowsRegistryValuesKeysAndFiles) {
     ToolRun import = W95({"reg", "import", b.Dir(), patch.string()});
     ASSERT_EQ(import.exitCode, 0) << import.err;
     std::ofstream(b.Path() / "drive_c/NEW.TXT") << "x";
+    std::ofstream(b.Path() / "drive_c/Caf\xC3\xA9.txt") << "x";  // UTF-8
     {
         std::ofstream ini(b.Path() / "drive_c/WINDOWS/WIN.INI",
                           std::ios::binary | std::ios::trunc);
@@ -135,7 +136,8 @@ TEST(W95Tool, DiffShowsRegistryValuesKeysAndFiles) {
                          "- [HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1D0F&DEV_2000&"
                          "SUBSYS_00000000&REV_01\\BUS_00&DEV_10&FUNC_00]\n"))
         << o;
-    EXPECT_TRUE(Contains(o, "Files:\n+ C:\\NEW.TXT\n")) << o;
+    EXPECT_TRUE(Contains(o, "Files:\n+ C:\\Caf\xC3\xA9.txt\n+ C:\\NEW.TXT\n"))
+        << o;
     EXPECT_TRUE(Contains(o, "~ C:\\WINDOWS\\WIN.INI\n    - [windows]") ||
                 Contains(o, "    - load=c:\\veltrane\\parlod\n"))
         << o;

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 
+#include "w95/file_names.h"
 #include "w95/registry_store.h"
 #include "tool.h"
 #include "w95/transcript.h"
@@ -159,7 +160,7 @@ int CompareRegistries(const Registry &a, const Registry &b) {
 }
 
 struct Entry {
-    std::string windowsPath;  // "C:\WINDOWS\WIN.INI", "machine.ini"
+    std::string windowsPath;  // "C:\WINDOWS\WIN.INI", "machine.ini"; UTF-8
     fs::path host;
     bool directory = false;
 };
@@ -185,7 +186,9 @@ std::map<std::string, Entry> Files(const fs::path &machine) {
                 path += "\\" + part.string();
             bool dir = e.is_directory(ec);
             if (!dir && !e.is_regular_file(ec)) continue;
-            out[Fold(path)] = {path, e.path(), dir};
+            // Host names are UTF-8; names compare in the machine's ANSI.
+            std::optional<std::string> ansi = w95::HostToAnsi(path);
+            out[Fold(ansi ? *ansi : path)] = {path, e.path(), dir};
         }
     }
     return out;
@@ -256,7 +259,7 @@ int CompareFiles(const fs::path &machineA, const fs::path &machineB) {
         ++differences;
     };
     auto show = [](char mark, const Entry &e) {
-        std::printf("%c %s%s\n", mark, w95::AnsiToUtf8(e.windowsPath).c_str(),
+        std::printf("%c %s%s\n", mark, e.windowsPath.c_str(),
                     e.directory ? "\\" : "");
     };
     for (const auto &[key, where] : all) {
@@ -281,7 +284,7 @@ int CompareFiles(const fs::path &machineA, const fs::path &machineB) {
         std::string ta = ReadWholeFile(ea.host), tb = ReadWholeFile(eb.host);
         if (ta != tb) {
             head();
-            std::printf("~ %s\n", w95::AnsiToUtf8(eb.windowsPath).c_str());
+            std::printf("~ %s\n", eb.windowsPath.c_str());
             if (!ShowLineDifferences(ta, tb))
                 std::printf("    (%zu bytes -> %zu bytes)\n", ta.size(),
                             tb.size());
@@ -292,8 +295,7 @@ int CompareFiles(const fs::path &machineA, const fs::path &machineB) {
             stat(eb.host.c_str(), &sb) == 0 && sa.st_mtime != sb.st_mtime) {
             head();
             std::printf("~ %s (same content, last written %s -> %s UTC)\n",
-                        w95::AnsiToUtf8(eb.windowsPath).c_str(),
-                        TimeText(sa.st_mtime).c_str(),
+                        eb.windowsPath.c_str(), TimeText(sa.st_mtime).c_str(),
                         TimeText(sb.st_mtime).c_str());
         }
     }
