@@ -198,20 +198,25 @@ void LoadMachine(const std::filesystem::path &directory) {
 
     theMachine.directory = root;
     theMachine.settings = settings;
-    theMachine.currentDirectory = settings.currentDirectory;
+    // In the form GetCurrentDirectoryA gives: "C:\WINDOWS", not "c:/windows/".
+    theMachine.currentDirectory =
+        FullWindowsPath(settings.currentDirectory.c_str());
     theMachine.restartRequested = false;
     StartClock(settings.tickCount, settings.virtualClock);
 }
 
-void SetStartDirectory(const std::string &windowsPath) {
+void SetStartDirectory(const std::string &given) {
+    // "A:" is the root of A:, as the header says.
+    std::string windowsPath = given;
+    if (windowsPath.size() == 2 && windowsPath[1] == ':') windowsPath += '\\';
     if (!IsAbsoluteWindowsPath(windowsPath))
-        throw EmulatorFailure("W95_CWD '" + windowsPath +
+        throw EmulatorFailure("W95_CWD '" + given +
                               "' is not an absolute path like A:\\");
     DWORD error = 0;
     auto host = ResolvePath(windowsPath.c_str(), &error);
     std::error_code ec;
     if (!host || !std::filesystem::is_directory(*host, ec))
-        throw EmulatorFailure("W95_CWD '" + windowsPath +
+        throw EmulatorFailure("W95_CWD '" + given +
                               "' is not a folder of the machine");
     theMachine.currentDirectory = FullWindowsPath(windowsPath.c_str());
 }

@@ -187,6 +187,22 @@ TEST(LoadMachine, MissingMachineIsRefusedAndTheOldOneStays) {
               std::filesystem::canonical(machine.Directory()));
 }
 
+TEST(LoadMachine, StartDirectoriesTakeTheFormWindowsGives) {
+    scenario::Machine machine;
+    machine.MakeDirectory("A:\\");
+    machine.MakeDirectory("C:\\WINDOWS");
+    machine.WriteMachineIni("[machine]\nCurrentDirectory=c:/windows/\n");
+    w95::LoadMachine(machine.Directory());
+    char buffer[MAX_PATH];
+    ASSERT_EQ(GetCurrentDirectoryA(sizeof buffer, buffer), 10u);
+    EXPECT_STREQ(buffer, "C:\\windows");
+    w95::SetStartDirectory("a:");
+    ASSERT_EQ(GetCurrentDirectoryA(sizeof buffer, buffer), 3u);
+    EXPECT_STREQ(buffer, "A:\\");
+    EXPECT_EQ(FailureOf([] { w95::SetStartDirectory("D:"); }),
+              "W95_CWD 'D:' is not a folder of the machine");
+}
+
 // The run as a whole: a program on a machine, started as a user starts it.
 TEST(Run, EmulatorErrorsEndWithCode3AndTouchNothing) {
     scenario::Machine machine;
