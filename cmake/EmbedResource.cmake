@@ -1,7 +1,12 @@
-# Writes the text of a resource script into a C++ source as the array
-# W95ResourceScript, which the emulation parses for dialog templates.
-file(READ ${INPUT} text HEX)
-string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${text}")
+# Writes the bytes of a compiled resource file (.res) into a C++ source as
+# W95ResourceBytes and W95ResourceSize, from which the emulation reads the
+# program's dialog templates.
+file(READ ${INPUT} bytes HEX)
+file(SIZE ${INPUT} size)
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${bytes}")
+string(REGEX REPLACE "((0x..,){16})" "\\1\n" bytes "${bytes}")
 file(WRITE ${OUTPUT}
   "// Generated from ${INPUT}.\n"
-  "extern \"C\" const char W95ResourceScript[] = {${bytes}0};\n")
+  "#include <cstddef>\n"
+  "extern \"C\" const unsigned char W95ResourceBytes[] = {\n${bytes}};\n"
+  "extern \"C\" const std::size_t W95ResourceSize = ${size};\n")

@@ -1,30 +1,61 @@
 # kit_program(NAME SOURCES ... RESOURCE script.rc)
 #
 # One program, built from the same sources both ways. The Windows build
-# compiles the resource script into the .exe; the native build embeds the
-# script's text, from which the emulation takes its dialog templates.
+# compiles the resource script into the .exe; the native build compiles it
+# with the same resource compiler to a .res file and embeds its bytes, from
+# which the emulation takes the dialog templates.
 #
 # The sources form an object library NAME_core, which unit tests link too.
 # Objects (not an archive) so that the entry point and the version stamp,
 # which nothing in the program refers to, are always linked. List the file
 # that defines the version stamp first: it then leads the read-only data.
+
+if(NOT WIN32)
+  find_program(KIT_WINDRES i686-w64-mingw32-windres)
+  if(NOT KIT_WINDRES)
+    message(FATAL_ERROR
+      "i686-w64-mingw32-windres not found: the native build compiles the "
+      "resource scripts with it (Debian: binutils-mingw-w64-i686 and "
+      "gcc-mingw-w64-i686; tools/install-deps installs them)")
+  endif()
+endif()
+
+# kit_compile_resources(SCRIPT OUTPUT): OUTPUT.res from the resource script,
+# as the Windows build compiles it.
+function(kit_compile_resources script output)
+  # Whatever the script includes (headers, icons) lies beside it.
+  get_filename_component(dir ${script} DIRECTORY)
+  file(GLOB inputs CONFIGURE_DEPENDS ${dir}/*)
+  get_filename_component(output_dir ${output} DIRECTORY)
+  file(MAKE_DIRECTORY ${output_dir})
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${KIT_WINDRES} -O res -I ${dir} ${script} -o ${output}
+    DEPENDS ${script} ${inputs}
+    COMMENT "Compiling ${script}")
+endfunction()
+
 function(kit_program name)
   cmake_parse_arguments(ARG "" "RESOURCE" "SOURCES" ${ARGN})
   add_library(${name}_core OBJECT ${ARG_SOURCES})
   target_link_libraries(${name}_core PUBLIC common platform)
-  target_include_directories(${name}_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_include_directories(${name}_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}
+                                                 ${PROJECT_SOURCE_DIR}/resources)
   if(WIN32)
     enable_language(RC)
     add_executable(${name} WIN32 ${ARG_RESOURCE})
     target_link_libraries(${name} PRIVATE ${name}_core)
   else()
+    set(compiled ${CMAKE_BINARY_DIR}/resources/${name}.res)
     set(embedded ${CMAKE_CURRENT_BINARY_DIR}/${name}_resources.cpp)
+    kit_compile_resources(${ARG_RESOURCE} ${compiled})
     add_custom_command(
       OUTPUT ${embedded}
-      COMMAND ${CMAKE_COMMAND} -DINPUT=${ARG_RESOURCE} -DOUTPUT=${embedded}
+      COMMAND ${CMAKE_COMMAND} -DINPUT=${compiled} -DOUTPUT=${embedded}
               -P ${PROJECT_SOURCE_DIR}/cmake/EmbedResource.cmake
-      DEPENDS ${ARG_RESOURCE} ${PROJECT_SOURCE_DIR}/cmake/EmbedResource.cmake
-      COMMENT "Embedding ${ARG_RESOURCE}")
+      DEPENDS ${compiled} ${PROJECT_SOURCE_DIR}/cmake/EmbedResource.cmake
+      COMMENT "Embedding ${name}.res")
+    add_custom_target(${name}_resources DEPENDS ${compiled})
     add_executable(${name} ${embedded})
     target_link_libraries(${name} PRIVATE ${name}_core w95)
   endif()

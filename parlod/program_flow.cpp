@@ -8,11 +8,11 @@
 #include "channel_settings.h"
 #include "parameter_file.h"
 #include "parlod_state.h"
+#include "resource_ids.h"
 #include "startup_entry.h"
 
 namespace {
 
-constexpr WORD REBOOT_NOTICE_DIALOG = 105;
 constexpr DWORD REBOOT_NOTICE_MILLISECONDS = 5000;
 
 void ShowError(const char *text) {
@@ -22,7 +22,7 @@ void ShowError(const char *text) {
 // The notice, five seconds, and the restart request.
 void RebootSystem(HINSTANCE instance) {
     HWND notice = CreateDialogParamA(
-        instance, MAKEINTRESOURCEA(REBOOT_NOTICE_DIALOG), NULL, NULL, 0);
+        instance, MAKEINTRESOURCEA(IDD_REBOOT_NOTICE), NULL, NULL, 0);
     SetWindowTextA(notice, AppCaption);
     // Unsigned differences stay right when the tick count wraps. No
     // messages are dispatched while the notice stands.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "resource_ids.h"
 #include "setup_state.h"
 
 char SourceDir[PATH_SIZE];
@@ -15,9 +16,6 @@ HWND StatusWindow;
 int OverrideFlag;
 
 namespace {
-
-constexpr int PROGRESS_DIALOG = 106;
-constexpr int PROGRESS_STATUS = 1001;
 
 const char RestartQuestion[] =
     "Windows must restart to continue setup.  Do you want to restart Windows "
@@ -121,10 +119,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     }
 
     ProgressDialog = CreateDialogParamA(
-        instance, MAKEINTRESOURCEA(PROGRESS_DIALOG), NULL, NULL, 0);
+        instance, MAKEINTRESOURCEA(IDD_PROGRESS), NULL, NULL, 0);
     if (ProgressDialog != NULL) {
         SetWindowTextA(ProgressDialog, AppTitle);
-        StatusWindow = GetDlgItem(ProgressDialog, PROGRESS_STATUS);
+        StatusWindow = GetDlgItem(ProgressDialog, IDC_PROGRESS_STATUS);
     }
 
     RemoveOldDrivers();

@@ -1,4 +1,4 @@
-// Modeless dialogs from the program's resource script, with their controls
+// Modeless dialogs from the program's compiled resources, with their controls
 // and window texts: CreateDialogParamA, GetDlgItem, SetWindowTextA,
 // GetWindowTextA and DestroyWindow. There is no message loop and no dialog
 // procedure is ever called; a dialog is a passive display, drawn on standard
@@ -7,12 +7,13 @@
 
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "emulator_error.h"
 #include "fault_injection.h"
-#include "resource_script.h"
+#include "resource_reader.h"
 #include "screen.h"
 #include "transcript.h"
 
@@ -20,15 +21,12 @@ namespace {
 
 constexpr DWORD kErrorControlIdNotFound = 1421;
 
-struct Window {
+// A dialog or a control: what its template made, then changed by the calls
+// (the text).
+struct Window : w95::WindowTemplate {
     ULONG_PTR parent = 0;           // 0 for a dialog
     nlohmann::ordered_json dialog;  // the dialog's resource id or name
     bool extended = false;          // DIALOGEX: 32-bit control identifiers
-    int controlId = 0;
-    std::string className;
-    std::string text;
-    DWORD style = 0;
-    int x = 0, y = 0, width = 0, height = 0;
     std::vector<ULONG_PTR> children;
 };
 
@@ -42,7 +40,7 @@ Window *Find(HWND hWnd) {
     return it == windows.end() ? nullptr : &it->second;
 }
 
-nlohmann::ordered_json DialogId(const w95::ResourceName &name) {
+nlohmann::ordered_json DialogId(const w95::ResourceId &name) {
     if (name.isNumber) return name.number;
     return name.name;
 }
@@ -85,6 +83,20 @@ void Draw(const Window &dialog) {
                                          (dialog.height + 7) / 8, controls));
 }
 
+// Makes the window of a dialog (parent 0) or of one of its controls.
+ULONG_PTR AddWindow(const w95::WindowTemplate &shape, ULONG_PTR parent,
+                    const w95::DialogTemplate &dialog) {
+    ULONG_PTR handle = nextHandle;
+    nextHandle += 4;
+    Window &w = windows[handle];
+    static_cast<w95::WindowTemplate &>(w) = shape;
+    w.parent = parent;
+    w.dialog = DialogId(dialog.name);
+    w.extended = dialog.extended;
+    if (parent) windows.at(parent).children.push_back(handle);
+    return handle;
+}
+
 void RecordFailedDialog(LPCSTR lpTemplateName) {
     w95::RecordEvent({{"event", "CreateDialog"},
                       {"id", RequestedId(lpTemplateName)},
@@ -97,7 +109,7 @@ extern "C" HWND WINAPI CreateDialogParamA(HINSTANCE hInstance,
                                           LPCSTR lpTemplateName,
                                           HWND hWndParent, DLGPROC lpDialogFunc,
                                           LPARAM dwInitParam) {
-    // The template comes from the program's own script whatever the
+    // The template comes from the program's own resources whatever the
     // instance; the dialog procedure is never called (no message loop).
     (void)hInstance;
     (void)lpDialogFunc;
@@ -112,10 +124,10 @@ extern "C" HWND WINAPI CreateDialogParamA(HINSTANCE hInstance,
         RecordFailedDialog(lpTemplateName);
         return nullptr;
     }
-    const w95::DialogTemplate *t = nullptr;
+    std::optional<w95::DialogTemplate> t;
     try {
-        if (const w95::ResourceScript *script = w95::ProgramResources())
-            t = script->FindDialog(lpTemplateName);
+        if (const w95::ResourceFile *resources = w95::ProgramResources())
+            t = resources->FindDialog(lpTemplateName);
     } catch (const std::exception &e) {
         w95::EmulatorError(e.what());
     }
@@ -125,38 +137,10 @@ extern "C" HWND WINAPI CreateDialogParamA(HINSTANCE hInstance,
         return nullptr;
     }
 
-    ULONG_PTR handle = nextHandle;
-    nextHandle += 4;
-    Window &dialog = windows[handle];
-    dialog.parent = 0;
-    dialog.dialog = DialogId(t->name);
-    dialog.extended = t->extended;
-    dialog.className = "#32770";
-    dialog.text = t->caption;
-    dialog.style = t->style;
-    dialog.x = t->x;
-    dialog.y = t->y;
-    dialog.width = t->width;
-    dialog.height = t->height;
-
+    ULONG_PTR handle = AddWindow(t->frame, 0, *t);
     nlohmann::ordered_json controls = nlohmann::ordered_json::array();
-    for (const w95::DialogControl &c : t->controls) {
-        ULONG_PTR child = nextHandle;
-        nextHandle += 4;
-        Window w;
-        w.parent = handle;
-        w.dialog = dialog.dialog;
-        w.extended = t->extended;
-        w.controlId = c.id;
-        w.className = c.className;
-        w.text = c.text;
-        w.style = c.style;
-        w.x = c.x;
-        w.y = c.y;
-        w.width = c.width;
-        w.height = c.height;
-        windows[child] = w;
-        windows[handle].children.push_back(child);
+    for (const w95::WindowTemplate &c : t->controls) {
+        AddWindow(c, handle, *t);
         controls.push_back({{"id", c.id},
                             {"class", w95::AnsiToUtf8(c.className)},
                             {"text", w95::AnsiToUtf8(c.text)}});
@@ -183,9 +167,8 @@ extern "C" HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
     for (ULONG_PTR h : dialog->children) {
         const Window &c = windows.at(h);
         // A DIALOG template keeps 16-bit identifiers: -1 and 0xFFFF are one.
-        bool same = c.extended
-                        ? c.controlId == nIDDlgItem
-                        : (c.controlId & 0xFFFF) == (nIDDlgItem & 0xFFFF);
+        bool same = c.extended ? c.id == nIDDlgItem
+                               : (c.id & 0xFFFF) == (nIDDlgItem & 0xFFFF);
         if (same) return HandleOf(h);
     }
     SetLastError(kErrorControlIdNotFound);
@@ -204,7 +187,7 @@ extern "C" BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
     }
     w->text = lpString ? lpString : "";
     nlohmann::ordered_json control = nullptr;
-    if (w->parent) control = w->controlId;
+    if (w->parent) control = w->id;
     w95::RecordEvent({{"event", "SetWindowText"},
                       {"dialog", w->dialog},
                       {"control", control},
@@ -248,7 +231,7 @@ extern "C" BOOL WINAPI DestroyWindow(HWND hWnd) {
     nlohmann::ordered_json event = {{"event", "DestroyWindow"},
                                     {"dialog", w->dialog}};
     if (w->parent) {
-        event["control"] = w->controlId;
+        event["control"] = w->id;
         auto &siblings = windows.at(w->parent).children;
         std::erase(siblings, handle);
         const Window &dialog = windows.at(w->parent);

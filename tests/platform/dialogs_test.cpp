@@ -1,4 +1,4 @@
-// Dialogs from the program's resource script, their window texts and
+// Dialogs from the program's compiled resources, their window texts and
 // ExitWindowsEx, on an emulated machine.
 #include <gtest/gtest.h>
 
@@ -6,32 +6,12 @@
 
 #include "fault_injection.h"
 #include "machine.h"
-#include "resource_script.h"
+#include "compiled_resources.h"
+#include "resource_reader.h"
 #include "scenario.h"
 #include "transcript.h"
 
 namespace {
-
-const char kScript[] =
-    "#include <windows.h>\n"
-    "#define IDC_STATUS 1001\n"
-    "105 DIALOG 0, 0, 216, 39\n"
-    "STYLE WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_CENTER\n"
-    "CAPTION \"Parlod - Rebooting\"\n"
-    "FONT 8, \"MS Sans Serif\"\n"
-    "BEGIN\n"
-    "    LTEXT \"The system is rebooting.\", -1, 7, 14, 202, 10\n"
-    "END\n"
-    "106 DIALOG 0, 0, 278, 41\n"
-    "STYLE WS_POPUP | WS_VISIBLE | WS_CAPTION\n"
-    "CAPTION \"Setup\"\n"
-    "BEGIN\n"
-    "    CTEXT \"Template text\", IDC_STATUS, 28, 14, 243, 10\n"
-    "    ICON \"PARLOD\", -1, 7, 7, 18, 20\n"
-    "END\n"
-    "Hidden DIALOG 0, 0, 10, 10\n"
-    "BEGIN\n"
-    "END\n";
 
 class DialogTest : public ::testing::Test {
   protected:
@@ -40,12 +20,12 @@ class DialogTest : public ::testing::Test {
         transcript_ = machine_.Directory() / "transcript.jsonl";
         w95::OpenTranscript(transcript_.string());
         w95::ResetFaults();
-        w95::UseResourceScript(std::string(kScript));
+        w95::UseProgramResources(CompiledResources("dialogs_test"));
     }
     void TearDown() override {
         w95::OpenTranscript("");
         w95::ResetFaults();
-        w95::UseResourceScript(std::nullopt);
+        w95::UseProgramResources(std::nullopt);
     }
 
     std::vector<nlohmann::ordered_json> Events() {
@@ -135,8 +115,8 @@ TEST_F(DialogTest, FailuresAreRecordedAndReported) {
     w95::ResetFaults();
 
     // A program without resources has no templates at all.
-    w95::UseResourceScript(std::nullopt);
-    if (!W95ResourceScript) {
+    w95::UseProgramResources(std::nullopt);
+    if (!W95ResourceBytes) {
         EXPECT_EQ(CreateDialogParamA(nullptr, MAKEINTRESOURCE(105), nullptr,
                                      nullptr, 0),
                   nullptr);
@@ -161,11 +141,12 @@ TEST_F(DialogTest, FailuresAreRecordedAndReported) {
     EXPECT_GE(failed, 3);
 }
 
-TEST_F(DialogTest, AMalformedScriptIsAnEmulatorError) {
-    w95::UseResourceScript(std::string("105 DIALOG 0, 0, 1, 1\nBEGIN\n"));
+TEST_F(DialogTest, AMalformedTemplateIsAnEmulatorError) {
+    // A template that ends within its header.
+    w95::UseProgramResources(ResFile(ResEntry(5, 105, {0xC0, 0x08, 0xC0})));
     EXPECT_EXIT(
         CreateDialogParamA(nullptr, MAKEINTRESOURCE(105), nullptr, nullptr, 0),
-        ::testing::ExitedWithCode(3), "w95: .* line 1: dialog '105'");
+        ::testing::ExitedWithCode(3), "w95: .*\\.res: dialog 105: cut short");
 }
 
 TEST_F(DialogTest, ExitWindowsExRequestsARestartUnlessItFails) {
