@@ -4,7 +4,8 @@
 file(READ ${INPUT} bytes HEX)
 file(SIZE ${INPUT} size)
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${bytes}")
-string(REGEX REPLACE "((0x..,){16})" "\\1\n" bytes "${bytes}")
+string(REPEAT "0x..," 16 line)
+string(REGEX REPLACE "(${line})" "\\1\n" bytes "${bytes}")
 file(WRITE ${OUTPUT}
   "// Generated from ${INPUT}.\n"
   "#include <cstddef>\n"

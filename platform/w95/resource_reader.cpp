@@ -42,13 +42,17 @@ class Reader {
         return bytes_[at_++];
     }
     WORD Word() {
-        Need(2);
-        WORD w = static_cast<WORD>(bytes_[at_] | bytes_[at_ + 1] << 8);
+        WORD w = PeekWord();
         at_ += 2;
         return w;
     }
+    WORD PeekWord() const {
+        Need(2);
+        return static_cast<WORD>(bytes_[at_] | bytes_[at_ + 1] << 8);
+    }
     short Short() { return static_cast<short>(Word()); }
     DWORD Dword() {
+        Need(4);
         DWORD low = Word();
         return low | static_cast<DWORD>(Word()) << 16;
     }
@@ -141,9 +145,10 @@ struct VersionNode {
 };
 
 VersionNode ReadVersionNode(Reader &in) {
-    std::size_t length = in.Word();
-    if (length < 6 || length - 2 > in.Left()) in.Fail("node size out of range");
-    Reader node = in.Part(length - 2, "version record");
+    std::size_t length = in.PeekWord();
+    if (length < 6 || length > in.Left()) in.Fail("node size out of range");
+    Reader node = in.Part(length, "version record");
+    node.Word();  // the length
     VersionNode n;
     WORD valueLength = node.Word();
     n.text = node.Word() == 1;
