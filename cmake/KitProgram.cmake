@@ -11,12 +11,16 @@
 # that defines the version stamp first: it then leads the read-only data.
 
 if(NOT WIN32)
+  # windres runs the MinGW-w64 C compiler as its preprocessor, so that the
+  # scripts see the same <windows.h> as in the Windows build.
   find_program(KIT_WINDRES i686-w64-mingw32-windres)
-  if(NOT KIT_WINDRES)
+  find_program(KIT_RC_PREPROCESSOR i686-w64-mingw32-gcc)
+  if(NOT KIT_WINDRES OR NOT KIT_RC_PREPROCESSOR)
     message(FATAL_ERROR
-      "i686-w64-mingw32-windres not found: the native build compiles the "
-      "resource scripts with it (Debian: binutils-mingw-w64-i686 and "
-      "gcc-mingw-w64-i686; tools/install-deps installs them)")
+      "i686-w64-mingw32-windres and i686-w64-mingw32-gcc are needed: the "
+      "native build compiles the resource scripts with them (Debian: "
+      "binutils-mingw-w64-i686 and gcc-mingw-w64-i686; tools/install-deps "
+      "installs them)")
   endif()
 endif()
 
