@@ -3,6 +3,10 @@
 // VS_VERSIONINFO. Every read is bounds-checked against the bytes given.
 #include "resource_reader.h"
 
+#include <algorithm>
+#include <iterator>
+#include <string>
+
 #include "emulator_error.h"
 #include "file_names.h"
 #include "machine.h"
@@ -111,22 +115,13 @@ class Reader {
     std::size_t at_ = 0;
 };
 
+// Dialog controls name the predefined classes by number.
 std::string ClassName(const ResourceId &id) {
+    static const char *const kClasses[] = {"BUTTON",  "EDIT",      "STATIC",
+                                           "LISTBOX", "SCROLLBAR", "COMBOBOX"};
     if (!id.isNumber) return id.name;
-    switch (id.number) {
-        case 0x80:
-            return "BUTTON";
-        case 0x81:
-            return "EDIT";
-        case 0x82:
-            return "STATIC";
-        case 0x83:
-            return "LISTBOX";
-        case 0x84:
-            return "SCROLLBAR";
-        case 0x85:
-            return "COMBOBOX";
-    }
+    if (id.number >= 0x80 && id.number < 0x80 + std::size(kClasses))
+        return kClasses[id.number - 0x80];
     return "#" + std::to_string(id.number);
 }
 
