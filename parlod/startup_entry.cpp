@@ -23,7 +23,8 @@ void ShowCleanUpError(const char *text) {
 }
 
 // "Can't restore win.ini -- Error code = N." for a copy that could not be
-// made, which leaves win.ini as it was, start-up entry included.
+// made or put in place, which leaves win.ini as it was, start-up entry
+// included.
 void ShowCleanUpFailure(DWORD error) {
     std::snprintf(TextBuffer, TEXT_SIZE,
                   "Can't restore win.ini -- Error code = %lu.",
@@ -83,23 +84,55 @@ DWORD CopyWithoutEntry(const char *winIniPath, const char *tempPath,
     return error == 0 ? DWORD(ERROR_WRITE_FAULT) : error;
 }
 
-// Puts the finished copy in place of win.ini. The old win.ini is moved
-// aside first and put back when the copy cannot be renamed, so that there
-// is always a win.ini. As with the plain delete and rename, a failure here
-// is not reported; the copy is removed then.
-void ReplaceWinIni(const char *winIniPath, const char *tempPath,
-                   const char *asidePath) {
-    DeleteFileA(asidePath);  // left over from an interrupted run
-    if (!MoveFileA(winIniPath, asidePath)) {
-        DeleteFileA(tempPath);
-        return;
+// Chooses where the old win.ini is moved aside: qvrwin.old, or qvrwin.001
+// to qvrwin.999 when the name before is held by something that cannot be
+// removed (a read-only file, a folder). A plain file under the name is a
+// leftover of an earlier run that finished its exchange, and is removed.
+// False when no name is free.
+bool ChooseAsideName(char *asidePath) {
+    char *extension = asidePath + lstrlenA(asidePath) - 3;  // "old"
+    for (int n = 0; n < 1000; ++n) {
+        if (n > 0) std::snprintf(extension, 4, "%03d", n);
+        if (GetFileAttributesA(asidePath) == INVALID_FILE_ATTRIBUTES ||
+            DeleteFileA(asidePath)) {
+            return true;
+        }
     }
-    if (!MoveFileA(tempPath, winIniPath)) {
+    return false;
+}
+
+// Puts the finished copy in place of win.ini: the old win.ini is moved
+// aside, the copy renamed to win.ini, and the old one deleted. Gives 0, or
+// the error that kept the copy out; win.ini is then as it was, and the copy
+// is removed.
+//
+// What lies on disk if the power fails:
+//  - before the first rename: win.ini as it was, and the complete copy in
+//    qvrwin.$$$, which the next run overwrites;
+//  - between the two renames: no win.ini at all; the old win.ini (with the
+//    start-up entry) under the aside name, the cleaned copy complete in
+//    qvrwin.$$$. Windows then starts without win.ini, and neither program
+//    puts it back: renaming either file to win.ini by hand restores it.
+//    Windows 95 offers no rename that replaces a file, so this window
+//    cannot be closed;
+//  - after the second rename: the cleaned win.ini, and the old one under
+//    the aside name, which a later run removes.
+DWORD ReplaceWinIni(const char *winIniPath, const char *tempPath,
+                    char *asidePath) {
+    DWORD error = 0;
+    if (!ChooseAsideName(asidePath)) {
+        error = ERROR_FILE_EXISTS;
+    } else if (!MoveFileA(winIniPath, asidePath)) {
+        error = GetLastError();
+    } else if (!MoveFileA(tempPath, winIniPath)) {
+        error = GetLastError();
         MoveFileA(asidePath, winIniPath);
-        DeleteFileA(tempPath);
-        return;
+    } else {
+        DeleteFileA(asidePath);
+        return 0;
     }
-    DeleteFileA(asidePath);
+    DeleteFileA(tempPath);
+    return error == 0 ? DWORD(ERROR_ACCESS_DENIED) : error;
 }
 
 void CleanWinIni(char *winIniPath, char *tempPath) {
@@ -122,11 +155,11 @@ void CleanWinIni(char *winIniPath, char *tempPath) {
     DWORD error = CopyWithoutEntry(winIniPath, tempPath, &noWinIni);
     if (noWinIni) return;
     if (error == 0) {
-        ReplaceWinIni(winIniPath, tempPath, asidePath);
-        return;
+        error = ReplaceWinIni(winIniPath, tempPath, asidePath);
+    } else {
+        DeleteFileA(tempPath);
     }
-    DeleteFileA(tempPath);
-    ShowCleanUpFailure(error);
+    if (error != 0) ShowCleanUpFailure(error);
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ void MarkFailed(TextStream *stream, DWORD error) {
 }
 
 // Refills the read buffer; false at the end of the file or on an error.
+// Running into the end here is not yet the stream's end: a look-ahead may
+// find it while the character in hand still belongs to the piece read.
 bool Fill(TextStream *stream) {
     DWORD got = 0;
     if (!ReadFile(stream->file, stream->buffer, kBufferSize, &got, NULL)) {
@@ -41,11 +43,7 @@ bool Fill(TextStream *stream) {
     }
     stream->position = 0;
     stream->length = got;
-    if (got == 0) {
-        stream->atEnd = true;
-        return false;
-    }
-    return true;
+    return got != 0;
 }
 
 // The next byte of the file without translation, or kEnd.
@@ -58,7 +56,11 @@ int PeekByte(TextStream *stream) {
 int NextChar(TextStream *stream) {
     if (stream->sawCtrlZ || stream->failed) return kEnd;
     int c = PeekByte(stream);
-    if (c == kEnd) return kEnd;
+    if (c == kEnd) {
+        // Only a read that finds no character ends the stream (feof).
+        if (!stream->failed) stream->atEnd = true;
+        return kEnd;
+    }
     if (c == 0x1A) {
         stream->sawCtrlZ = true;
         stream->atEnd = true;
@@ -67,7 +69,8 @@ int NextChar(TextStream *stream) {
     ++stream->position;
     if (c == '\r') {
         // CR LF is one line feed, also when the LF starts the next buffer;
-        // any other CR stays.
+        // any other CR stays. A look-ahead into the end of the file leaves
+        // the stream's end to the next read, as the C runtime does.
         int after = PeekByte(stream);
         if (stream->failed) return kEnd;
         if (after == '\n') {

@@ -3,6 +3,7 @@
 // (optional). A file that already stands at its target is saved first.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "setup_state.h"
@@ -18,16 +19,29 @@ const char InstallDir[] = "C:\\VELTRANE";
 
 // Takes back what was copied of the preload files: a replaced file gets its
 // older copy back, a file copied new is deleted.
-void UndoPreloadFiles() {
-    for (int i = PRELOAD_EXE; i <= PRELOAD_INI; ++i) {
-        DWORD bit = DriverFileBits[i];
-        if (BackupFlags & bit) {
-            PutBackInstalledFile(i);
-        } else if (CreatedFlags & bit) {
-            DeleteFileA(InstalledFileTarget[i]);
-        }
-        CreatedFlags &= ~bit;
+void UndoPreloadFiles() { UndoInstalledFiles(PRELOAD_EXE, PRELOAD_INI); }
+
+int FileIndexOf(DWORD bit) {
+    for (int i = 0; i < DRIVER_FILE_COUNT; ++i) {
+        if (DriverFileBits[i] == bit) return i;
     }
+    return 0;
+}
+
+// Journals a driver file's change: "NEW i|target" for a file copied where
+// none stood, "OLD i|target|saved" before its older copy is saved, and
+// "OLD+ i" once that copy is complete.
+void JournalFile(const char *tag, int index, const char *target,
+                 const char *saved) {
+    char fields[2 * PATH_SIZE + 8];
+    if (target == NULL) {
+        std::snprintf(fields, sizeof fields, "%d", index);
+    } else if (saved == NULL) {
+        std::snprintf(fields, sizeof fields, "%d|%s", index, target);
+    } else {
+        std::snprintf(fields, sizeof fields, "%d|%s|%s", index, target, saved);
+    }
+    JournalRecord(tag, fields);
 }
 
 bool CopyPreloadFile(int index) {
@@ -57,6 +71,12 @@ bool CopyWithBackup(char *source, char *target, const char *name, char *saved,
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
+    int index = FileIndexOf(backupBit);
+    // A file is journalled as new only where none stands, so that undoing
+    // it never deletes a file that was there before.
+    if (GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES) {
+        JournalFile("NEW", index, target, NULL);
+    }
     if (CopyFileA(source, target, TRUE)) {
         CreatedFlags |= backupBit;
         return true;
@@ -64,7 +84,10 @@ bool CopyWithBackup(char *source, char *target, const char *name, char *saved,
     if (GetLastError() != ERROR_FILE_EXISTS) return false;
 
     // The target exists: it is replaced only once its copy is saved.
+    JournalFile("OLD", index, target, saved);
+    BackupIntentFlags |= backupBit;
     if (!CopyFileA(target, saved, FALSE)) return false;
+    JournalFile("OLD+", index, NULL, NULL);
     BackupFlags |= backupBit;
     if (CopyFileA(source, target, FALSE)) {
         StepFlags |= STEP_FILES_REPLACED;
@@ -74,6 +97,7 @@ bool CopyWithBackup(char *source, char *target, const char *name, char *saved,
     if (CopyFileA(saved, target, FALSE)) {
         DeleteFileA(saved);
         BackupFlags &= ~backupBit;
+        BackupIntentFlags &= ~backupBit;
     }
     // Otherwise the bit stays, so that the caller's undo tries again and
     // keeps the saved copy if it cannot.
@@ -85,9 +109,12 @@ void PutBackInstalledFile(int index) {
     if (CopyFileA(InstalledFileBackup[index], InstalledFileTarget[index],
                   FALSE)) {
         DeleteFileA(InstalledFileBackup[index]);
-    } else {
+    } else if (!SavedCopyGone(InstalledFileBackup[index])) {
+        // Gone means put back already, by an undo that was cut short.
         ReportKeptCopy(InstalledFileTarget[index], InstalledFileBackup[index]);
     }
+    // The saved copy is dealt with: put back, or kept and reported.
+    BackupIntentFlags &= ~DriverFileBits[index];
     BackupFlags &= ~DriverFileBits[index];
 }
 
@@ -123,6 +150,10 @@ void InstallDriverFiles() {
         FatalSetupError("Error copying HBX52XX.MPD.", (LONG)GetLastError());
     }
 
+    if (GetFileAttributesA(InstallDir) == INVALID_FILE_ATTRIBUTES) {
+        JournalRecord("DIR", InstallDir);
+        InstallDirCreated = 1;
+    }
     SECURITY_ATTRIBUTES security = PlainSecurity();
     if (!CreateDirectoryA(InstallDir, &security) &&
         GetLastError() != ERROR_ALREADY_EXISTS) {

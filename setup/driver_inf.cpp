@@ -1,6 +1,8 @@
 // Places the driver INF, found on the distribution disk by its content, into
 // the Windows INF directory: over an earlier instance of it (saved first) or
-// under a new oem name, with every "CopyFiles" commented out.
+// under a new oem name, with every "CopyFiles" commented out. The copy is
+// written to a new file in the INF directory and renamed into place, so that
+// no half-written INF ever carries an oem name.
 #include <windows.h>
 
 #include <cstdio>
@@ -13,6 +15,8 @@ char DriverInfPath[PATH_SIZE];
 char DriverInfBackupPath[PATH_SIZE];
 int DriverInfIsNew;
 int DriverInfWritten;
+char DriverInfTempPath[PATH_SIZE];
+char DriverInfAsidePath[PATH_SIZE];
 
 namespace {
 
@@ -81,24 +85,21 @@ bool ChooseNewOemName(int number) {
                     (LONG)(error != 0 ? error : ERROR_GEN_FAILURE));
 }
 
-// The commenting copy from the source INF to DriverInfPath. A read error
-// falls back to copying the source whole; a failed write is fatal, and the
-// rollback then removes the partial file.
+// The commenting copy from the source INF to DriverInfTempPath. A read
+// error falls back to copying the source whole; a failed write is fatal,
+// and the rollback then removes the partial file.
 void WriteCommentedInf() {
     FileHandle source(OpenForReading(SourceInfPath));
     if (!source.IsOpen()) FailReadWrite(GetLastError());
     SECURITY_ATTRIBUTES security = PlainSecurity();
-    // A new name is created only where no file stands.
     FileHandle target(
-        CreateFileA(DriverInfPath, GENERIC_WRITE, 0, &security,
-                    DriverInfIsNew ? CREATE_NEW : CREATE_ALWAYS,
+        CreateFileA(DriverInfTempPath, GENERIC_WRITE, 0, &security, CREATE_NEW,
                     FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, NULL));
     if (!target.IsOpen()) {
         DWORD error = GetLastError();
         source.Close();
         FailReadWrite(error);
     }
-    DriverInfWritten = 1;
 
     ByteWriter write = [&target](const char *bytes, DWORD count) {
         DWORD written = 0;
@@ -126,11 +127,39 @@ void WriteCommentedInf() {
     }
     DWORD error = GetLastError();
     source.Close();
-    target.Close();
+    if (!CloseHandle(target.Release()) && !writeFailed) {
+        writeFailed = true;
+        error = GetLastError();
+    }
     if (writeFailed) FailReadWrite(error);
-    if (readFailed && !CopyFileA(SourceInfPath, DriverInfPath, FALSE)) {
+    if (readFailed && !CopyFileA(SourceInfPath, DriverInfTempPath, FALSE)) {
         FailReadWrite(GetLastError());
     }
+}
+
+// Renames the finished copy to DriverInfPath: under a new name at once (the
+// rename refuses a name that is taken); over an old instance by moving that
+// aside first and deleting it after. The journal knows it first.
+void ExchangeCommentedInf() {
+    JournalRecord("INF!", "");
+    DriverInfWritten = 1;
+    bool done = DriverInfIsNew
+                    ? MoveFileA(DriverInfTempPath, DriverInfPath) != FALSE
+                    : MoveFileA(DriverInfPath, DriverInfAsidePath) &&
+                          MoveFileA(DriverInfTempPath, DriverInfPath) &&
+                          DeleteFileA(DriverInfAsidePath);
+    if (!done) FailReadWrite(GetLastError());
+}
+
+// Journals the driver INF's place and its working names before anything
+// is written: "INF isNew|target|saved copy|new copy|aside".
+void JournalDriverInf() {
+    char fields[4 * PATH_SIZE + 4];
+    std::snprintf(fields, sizeof fields, "%d|%s|%s|%s|%s", DriverInfIsNew,
+                  DriverInfPath, DriverInfBackupPath, DriverInfTempPath,
+                  DriverInfAsidePath);
+    JournalRecord("INF", fields);
+    DriverInfIntent = 1;
 }
 
 }  // namespace
@@ -208,42 +237,59 @@ void PlaceDriverInf() {
     if (!ComposePath(pattern, sizeof pattern, InfDir, "oem*.inf")) {
         FailReadWrite(ERROR_FILENAME_EXCED_RANGE);
     }
-    if (FindInfWithEitherKey(DriverInfPath, pattern, &count)) {
+    bool old = FindInfWithEitherKey(DriverInfPath, pattern, &count);
+    if (!old && !ChooseNewOemName(count)) FailReadWrite(ERROR_FILE_EXISTS);
+    if (!ChooseWorkName(DriverInfTempPath, InfDir, "qvrnew%d.$$$") ||
+        (old && !ChooseWorkName(DriverInfAsidePath, InfDir, "qvrold%d.$$$"))) {
+        FailReadWrite(ERROR_FILE_EXISTS);
+    }
+    if (old) {
         // The old instance is overwritten only once it is saved.
-        if (!ComposePath(DriverInfBackupPath, sizeof DriverInfBackupPath,
-                         TempDir, FileNamePart(DriverInfPath))) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        }
-        if (DriverInfBackupPath[0] == '\0' ||
-            !CopyFileA(DriverInfPath, DriverInfBackupPath, FALSE)) {
-            DWORD error = GetLastError();
-            DriverInfBackupPath[0] = '\0';
+        DriverInfIsNew = 0;
+        bool named =
+            ComposePath(DriverInfBackupPath, sizeof DriverInfBackupPath,
+                        TempDir, FileNamePart(DriverInfPath));
+        if (named) JournalDriverInf();
+        if (!named || !CopyFileA(DriverInfPath, DriverInfBackupPath, FALSE)) {
+            DWORD error = named ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
             std::snprintf(MessageText, sizeof MessageText,
                           "Error backing up file %s.", DriverInfPath);
             FatalSetupError(MessageText, (LONG)error);
         }
-        DriverInfIsNew = 0;
+        JournalRecord("INF+", "");
     } else {
-        if (!ChooseNewOemName(count)) FailReadWrite(ERROR_FILE_EXISTS);
         DriverInfIsNew = 1;
+        JournalDriverInf();
     }
     StepFlags |= STEP_INF_PLACED;
 
     ShowProgress("Copying QVRDMA.INF.");
     WriteCommentedInf();
+    ExchangeCommentedInf();
 }
 
 void UndoDriverInf() {
     ShowProgress("Deleting QVRDMA.INF.");
-    // Only a file this run wrote is deleted; an existing file that the new
-    // name turned out to meet is left alone.
-    if (DriverInfWritten) DeleteFileA(DriverInfPath);
-    if (DriverInfIsNew) return;
-    ShowProgress("Restoring QVRDMA.INF in Windows INF directory.");
-    // The saved copy stays in the working directory either way.
-    if (!CopyFileA(DriverInfBackupPath, DriverInfPath, FALSE)) {
-        ReportKeptCopy(DriverInfPath, DriverInfBackupPath);
+    if (DriverInfTempPath[0] != '\0') DeleteFileA(DriverInfTempPath);
+    // Only a file this run renamed in is deleted; until the exchange began,
+    // an old instance keeps its content and a new name holds nothing.
+    if (DriverInfIsNew) {
+        if (DriverInfWritten) DeleteFileA(DriverInfPath);
+        return;
     }
+    ShowProgress("Restoring QVRDMA.INF in Windows INF directory.");
+    if (!DriverInfWritten) return;
+    // The saved copy stays in the working directory either way.
+    if (!CopyFileA(DriverInfBackupPath, DriverInfPath, FALSE) &&
+        !SavedCopyGone(DriverInfBackupPath)) {
+        // Cut short between the renames, the old instance still lies aside.
+        if (GetFileAttributesA(DriverInfPath) != INVALID_FILE_ATTRIBUTES ||
+            !MoveFileA(DriverInfAsidePath, DriverInfPath)) {
+            ReportKeptCopy(DriverInfPath, DriverInfBackupPath);
+            return;
+        }
+    }
+    DeleteFileA(DriverInfAsidePath);
 }
 
 void DeleteDriverInfBackup() {

@@ -18,6 +18,7 @@ void ReportKeptCopy(const char *original, const char *savedCopy) {
                   "Unable to restore %s.  Its saved copy is kept as %s.",
                   original, savedCopy);
     MessageBoxA(NULL, text, ErrorCaption, MB_SETFOREGROUND | MB_ICONERROR);
+    UndoIncomplete = 1;
 }
 
 void FatalSetupError(const char *message, LONG errorCode) {
@@ -37,24 +38,20 @@ void FatalSetupError(const char *message, LONG errorCode) {
                 MB_SETFOREGROUND | MB_ICONERROR);
 
     // Undo in the order the steps ran; each action runs whatever the others
-    // did.
-    if (StepFlags & STEP_REGISTRY_SAVED) RestoreRegistrySnapshot();
-    if (StepFlags & STEP_MSHDC_SAVED) RestoreMshdcInf();
-    if (StepFlags & STEP_INF_PLACED) UndoDriverInf();
-    // Files copied new before the failure stay where they are unless an
-    // older file was replaced. A saved copy whose put-back failed inside
+    // did. Files copied new before the failure stay where they are unless
+    // an older file was replaced. A saved copy whose put-back failed inside
     // CopyWithBackup is still tried again here.
-    if ((StepFlags & STEP_FILES_REPLACED) || BackupFlags != 0) {
-        RestoreInstalledFiles();
-    }
+    UndoRecordedChanges(false);
+    // A saved copy that could not be put back keeps the journal, so that
+    // the next run tries again before it changes anything.
+    if (!UndoIncomplete) DeleteJournal();
     RemoveTempDir();
     if (ProgressDialog != NULL) DestroyWindow(ProgressDialog);
     std::exit(1);
 }
 
-void RestoreInstalledFiles() {
-    ShowProgress("Restoring files.");
-    for (int i = 0; i < DRIVER_FILE_COUNT; ++i) {
+void UndoInstalledFiles(int first, int last) {
+    for (int i = first; i <= last; ++i) {
         DWORD bit = DriverFileBits[i];
         if (BackupFlags & bit) {
             PutBackInstalledFile(i);
@@ -62,9 +59,14 @@ void RestoreInstalledFiles() {
             // Only a file this run copied new is deleted; an older file
             // that was never replaced stays.
             DeleteFileA(InstalledFileTarget[i]);
-            CreatedFlags &= ~bit;
         }
+        CreatedFlags &= ~bit;
     }
+}
+
+void RestoreInstalledFiles() {
+    ShowProgress("Restoring files.");
+    UndoInstalledFiles(0, DRIVER_FILE_COUNT - 1);
 }
 
 void DeleteFileBackups() {

@@ -1,5 +1,7 @@
 // Comments the two chips' device-description lines out of the standard INF
 // MSHDC.INF, after saving it, so that only the driver INF describes them.
+// The edited text is written to a new file beside MSHDC.INF and renamed in,
+// so that MSHDC.INF is never half-written.
 #include <windows.h>
 
 #include <cstdio>
@@ -11,6 +13,8 @@
 char InfDir[PATH_SIZE];
 char MshdcPath[PATH_SIZE];
 char MshdcBackupPath[PATH_SIZE];
+char MshdcTempPath[PATH_SIZE];
+char MshdcAsidePath[PATH_SIZE];
 
 namespace {
 
@@ -49,10 +53,11 @@ DWORD LastFailure() {
     return error != 0 ? error : ERROR_GEN_FAILURE;
 }
 
-// Reads the saved copy, edits it and writes MSHDC.INF back when the edit
-// calls for it. False on a failure, with its error code; every buffer and
-// file is released before it returns.
-bool RewriteFromBackup(DWORD *error, bool *tooLarge) {
+// Reads the saved copy, edits it and, when the edit calls for it, writes
+// the edited text to MshdcTempPath (*rewrite). False on a failure, with its
+// error code; every buffer and file is released before it returns.
+bool EditFromBackup(bool *rewrite, DWORD *error, bool *tooLarge) {
+    *rewrite = false;
     SECURITY_ATTRIBUTES security = PlainSecurity();
     FileHandle backup(
         CreateFileA(MshdcBackupPath, GENERIC_READ, FILE_SHARE_READ, &security,
@@ -82,15 +87,38 @@ bool RewriteFromBackup(DWORD *error, bool *tooLarge) {
     MshdcEdit edit = CommentMshdcKeys(text.Bytes(), output.Bytes(), size);
     if (!edit.rewrite) return true;
 
-    FileHandle target(
-        CreateFileA(MshdcPath, GENERIC_WRITE, 0, &security, TRUNCATE_EXISTING,
-                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, NULL));
+    // MSHDC.INF itself must be writable, as a rewrite in place would need.
+    FileHandle target(CreateFileA(MshdcPath, GENERIC_WRITE, 0, &security,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
     if (!target.IsOpen()) return *error = LastFailure(), false;
+    target.Close();
+
+    *rewrite = true;
+    HANDLE file =
+        CreateFileA(MshdcTempPath, GENERIC_WRITE, 0, &security, CREATE_NEW,
+                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return *error = LastFailure(), false;
     DWORD written = 0;
-    if (!WriteFile(target.Get(), output.Bytes(), edit.length, &written, NULL)) {
+    BOOL wrote = WriteFile(file, output.Bytes(), edit.length, &written, NULL);
+    DWORD writeError = wrote ? ERROR_WRITE_FAULT : LastFailure();
+    if (!CloseHandle(file) && wrote && written == edit.length) {
         return *error = LastFailure(), false;
     }
-    if (written != edit.length) return *error = ERROR_WRITE_FAULT, false;
+    if (!wrote || written != edit.length) return *error = writeError, false;
+    return true;
+}
+
+// Exchanges the edited copy in: MSHDC.INF aside, the copy to its name, the
+// old one deleted. The journal knows all three names first, so that a run
+// cut short anywhere here is put back from the saved copy.
+bool ExchangeEditedCopy(DWORD *error) {
+    JournalRecord("MSHDC!", "");
+    MshdcExchanging = 1;
+    if (!MoveFileA(MshdcPath, MshdcAsidePath) ||
+        !MoveFileA(MshdcTempPath, MshdcPath) || !DeleteFileA(MshdcAsidePath)) {
+        *error = LastFailure();
+        return false;
+    }
     return true;
 }
 
@@ -134,29 +162,50 @@ void EditMshdcInf() {
                      "MSHDC.INF")) {
         FailWithPath("Error backing up file %s.", ERROR_FILENAME_EXCED_RANGE);
     }
-    if (!CopyFileA(MshdcPath, MshdcBackupPath, FALSE)) {
-        DWORD error = GetLastError();
-        MshdcBackupPath[0] = '\0';  // no backup of ours lies there
-        FailWithPath("Error backing up file %s.", error);
+    if (!ChooseWorkName(MshdcTempPath, InfDir, "qvrnew%d.$$$") ||
+        !ChooseWorkName(MshdcAsidePath, InfDir, "qvrold%d.$$$")) {
+        FailWithPath("Error backing up file %s.", ERROR_FILE_EXISTS);
     }
+    char fields[4 * PATH_SIZE];
+    std::snprintf(fields, sizeof fields, "%s|%s|%s|%s", MshdcPath,
+                  MshdcBackupPath, MshdcTempPath, MshdcAsidePath);
+    JournalRecord("MSHDC", fields);
+    MshdcIntent = 1;
+    if (!CopyFileA(MshdcPath, MshdcBackupPath, FALSE)) {
+        FailWithPath("Error backing up file %s.", GetLastError());
+    }
+    JournalRecord("MSHDC+", "");
     StepFlags |= STEP_MSHDC_SAVED;
 
     DWORD error = 0;
     bool tooLarge = false;
-    if (RewriteFromBackup(&error, &tooLarge)) return;
+    bool rewrite = false;
+    if (EditFromBackup(&rewrite, &error, &tooLarge)) {
+        if (!rewrite || ExchangeEditedCopy(&error)) return;
+    }
     if (tooLarge) FailWithPath("File %s is too large.", error);
     FatalSetupError(ReadWriteError, (LONG)error);
 }
 
 void RestoreMshdcInf() {
     ShowProgress("Restoring MSHDC.INF.");
-    if (CopyFileA(MshdcBackupPath, MshdcPath, FALSE)) {
-        DeleteFileA(MshdcBackupPath);
-    } else {
-        ReportKeptCopy(MshdcPath, MshdcBackupPath);
+    // Until the exchange began, MSHDC.INF has its old content.
+    if (MshdcExchanging && !CopyFileA(MshdcBackupPath, MshdcPath, FALSE) &&
+        !SavedCopyGone(MshdcBackupPath)) {
+        // Cut short between the renames, MSHDC.INF still lies aside.
+        if (GetFileAttributesA(MshdcPath) != INVALID_FILE_ATTRIBUTES ||
+            !MoveFileA(MshdcAsidePath, MshdcPath)) {
+            ReportKeptCopy(MshdcPath, MshdcBackupPath);
+            return;
+        }
     }
+    DeleteMshdcBackup();
 }
 
 void DeleteMshdcBackup() {
+    if (MshdcTempPath[0] != '\0') DeleteFileA(MshdcTempPath);
+    if (MshdcExchanging && MshdcAsidePath[0] != '\0') {
+        DeleteFileA(MshdcAsidePath);
+    }
     if (MshdcBackupPath[0] != '\0') DeleteFileA(MshdcBackupPath);
 }

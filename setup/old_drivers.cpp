@@ -144,8 +144,21 @@ void SaveRegistrySnapshot() {
     if (!ComposePath(SnapshotPath, sizeof SnapshotPath, TempDir, "REGSAVE")) {
         return;
     }
+    // The snapshot is journalled before it is written, so that an
+    // interrupted run's partial file is removed, but only when no file
+    // stands there: RegSaveKeyA refuses to overwrite one, and a file not
+    // made by this run is not this run's to remove.
+    if (GetFileAttributesA(SnapshotPath) == INVALID_FILE_ATTRIBUTES) {
+        JournalRecord("REG", SnapshotPath);
+        SnapshotIsOurs = 1;
+    }
     // Without a snapshot the removal still goes on; it cannot be undone then.
     if (RegSaveKeyA(HKEY_LOCAL_MACHINE, SnapshotPath, NULL) == ERROR_SUCCESS) {
+        if (!SnapshotIsOurs) {
+            JournalRecord("REG", SnapshotPath);
+            SnapshotIsOurs = 1;
+        }
+        JournalRecord("REG+", "");
         StepFlags |= STEP_REGISTRY_SAVED;
     }
 }
@@ -154,7 +167,8 @@ void RestoreRegistrySnapshot() {
     ShowProgress("Restoring the Windows 95 registry.");
     if (RegRestoreKeyA(HKEY_LOCAL_MACHINE, SnapshotPath, 0) == ERROR_SUCCESS) {
         DeleteRegistrySnapshot();
-    } else {
+    } else if (!SavedCopyGone(SnapshotPath)) {
+        // Gone means restored already, by an undo that was cut short.
         ReportKeptCopy("the Windows 95 registry", SnapshotPath);
     }
 }

@@ -108,6 +108,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     DWORD length = GetCurrentDirectoryA(PATH_SIZE, SourceDir);
     if (length == 0 || length >= PATH_SIZE) SourceDir[0] = '\0';
 
+    // A run that was cut short is undone before anything else happens.
+    if (!RecoverInterruptedRun()) return 1;
     if (!ConfirmInstall()) return 0;
 
     CreateTempDir();
@@ -130,11 +132,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     PlaceDriverInf();
     InstallDriverFiles();
 
-    // Commit: nothing can be undone from here on.
+    // Commit: nothing can be undone from here on. The journal says so
+    // first, so that a run cut short while committing is finished, not
+    // undone.
+    JournalRecord("COMMIT", "");
     DeleteRegistrySnapshot();
     DeleteMshdcBackup();
     DeleteFileBackups();
     DeleteDriverInfBackup();
+    DeleteJournal();
     RemoveTempDir();
     if (ProgressDialog != NULL) DestroyWindow(ProgressDialog);
     ProgressDialog = NULL;

@@ -75,11 +75,44 @@ extern DWORD BackupFlags;   // files whose older copy is saved in TempDir
 extern DWORD CreatedFlags;  // files that this run copied where none stood
 
 [[noreturn]] void FatalSetupError(const char *message, LONG errorCode);
+// Puts back a replaced file from its saved copy, or deletes a file copied
+// new, for every driver file from `first` to `last`.
+void UndoInstalledFiles(int first, int last);
 void RestoreInstalledFiles();
 void DeleteFileBackups();
 // Tells the user that `original` could not be put back and that its saved
-// copy stays at `savedCopy`.
+// copy stays at `savedCopy`; the undo then counts as incomplete.
 void ReportKeptCopy(const char *original, const char *savedCopy);
+
+// ------------------------------------------------------- journal on disk
+// What the journal on disk knows beyond the flag words: which saved copies
+// were begun (and may be partial), and which exchanges were under way.
+extern int SnapshotIsOurs;       // the snapshot file is this run's
+extern int MshdcIntent;          // MSHDC.INF's saved copy was begun
+extern int MshdcExchanging;      // the edited MSHDC.INF is being renamed in
+extern int DriverInfIntent;      // the driver INF's place was recorded
+extern DWORD BackupIntentFlags;  // files whose saved copy was begun
+extern int InstallDirCreated;    // C:\VELTRANE was made by this run
+extern int UndoIncomplete;       // a saved copy could not be put back
+
+// Appends one record ("TAG fields", the fields separated by bars) to the
+// journal on disk before the change it names. A journal that cannot be
+// written is a fatal error: the change is not made.
+void JournalRecord(const char *tag, const char *fields);
+// True when a saved copy that the journal names is no longer there: an
+// undo that was cut short has put it back and deleted it already.
+bool SavedCopyGone(const char *path);
+// Deletes the journal; called when a run ends with nothing left to undo.
+void DeleteJournal();
+// The undo of a rollback (`interrupted` false: the flags of this run, with
+// the rollback's rules) or of a recovery (every recorded change).
+void UndoRecordedChanges(bool interrupted);
+// Looks for the journal of a run that did not end and undoes that run.
+// False when it could not be undone completely, and setup must stop.
+bool RecoverInterruptedRun();
+// A name from `format` (with one %d) in `directory` that no file or folder
+// holds. False when none of the first thousand is free.
+bool ChooseWorkName(char *out, const char *directory, const char *format);
 
 // ------------------------------------------------------------- driver files
 constexpr int DRIVER_FILE_COUNT = 4;
@@ -113,7 +146,9 @@ bool NamesOneDriverKey(const char *driver);
 extern char DriverInfPath[PATH_SIZE];
 extern char DriverInfBackupPath[PATH_SIZE];
 extern int DriverInfIsNew;
-extern int DriverInfWritten;  // this run created or overwrote DriverInfPath
+extern int DriverInfWritten;  // the copy is being renamed to DriverInfPath
+extern char DriverInfTempPath[PATH_SIZE];   // the commented copy, written
+extern char DriverInfAsidePath[PATH_SIZE];  // the old instance, renamed
 
 void PlaceDriverInf();
 bool FindInfWithKey(const char *key, char *path, int *count);
@@ -143,6 +178,8 @@ class CopyFilesCommenter {
 extern char InfDir[PATH_SIZE];
 extern char MshdcPath[PATH_SIZE];
 extern char MshdcBackupPath[PATH_SIZE];
+extern char MshdcTempPath[PATH_SIZE];   // the edited text, written first
+extern char MshdcAsidePath[PATH_SIZE];  // the old MSHDC.INF during the swap
 
 void EditMshdcInf();
 void RestoreMshdcInf();

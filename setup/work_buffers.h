@@ -35,6 +35,12 @@ class FileHandle {
     FileHandle &operator=(const FileHandle &) = delete;
     HANDLE Get() const { return handle_; }
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+    // Gives up the handle without closing it; the caller closes it.
+    HANDLE Release() {
+        HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return handle;
+    }
     void Close() {
         if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;

@@ -114,18 +114,50 @@ TEST(StartupEntry, CopyFailuresLeaveWinIniWhole) {
 }
 
 // A finished copy that cannot be put in place: win.ini stays as it was, no
-// temporary file is left, and, as for the plain delete and rename, nothing
-// is shown.
-TEST(StartupEntry, FailedExchangeIsQuiet) {
+// temporary file is left, and the failure is shown with its error code.
+TEST(StartupEntry, FailedExchangeIsReported) {
     for (const char *fail : {"MoveFileA@1=5", "MoveFileA@2=5"}) {
         PreloadMachine machine;
         machine.Parameters("#0\n");
         auto run = machine.Run("parlod", "", Fail(fail));
         EXPECT_EQ(run.exitCode, 0) << fail;
-        EXPECT_TRUE(run.Events("MessageBox").empty()) << fail;
+        EXPECT_EQ(run.MessageTexts(),
+                  std::vector<std::string>{
+                      "Can't restore win.ini -- Error code = 5."})
+            << fail;
         EXPECT_EQ(machine.WinIni(), STARTUP_WIN_INI) << fail;
         EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\qvrwin.$$$")) << fail;
         EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\qvrwin.old")) << fail;
+    }
+}
+
+// The aside name held by a read-only file or a folder: the old win.ini goes
+// under the next free name for the exchange, and what held the name stays.
+TEST(StartupEntry, TakenAsideNameIsPassedOver) {
+    for (bool folder : {false, true}) {
+        PreloadMachine machine;
+        machine.Parameters("#0\n");
+        if (folder) {
+            machine.MakeDirectory("C:\\WINDOWS\\qvrwin.old");
+            machine.WriteFile("C:\\WINDOWS\\qvrwin.old\\inside", "x");
+        } else {
+            machine.WriteFile("C:\\WINDOWS\\qvrwin.old", "kept\r\n");
+            std::filesystem::permissions(
+                machine.HostPath("C:\\WINDOWS\\qvrwin.old"),
+                std::filesystem::perms::owner_write,
+                std::filesystem::perm_options::remove);
+        }
+        machine.WriteFile("C:\\WINDOWS\\qvrwin.001", "leftover\r\n");
+        auto run = machine.Run("parlod");
+        EXPECT_EQ(run.exitCode, 0) << folder;
+        EXPECT_TRUE(run.Events("MessageBox").empty()) << folder;
+        EXPECT_EQ(machine.WinIni(), CLEAN_WIN_INI) << folder;
+        EXPECT_TRUE(machine.Exists("C:\\WINDOWS\\qvrwin.old")) << folder;
+        if (!folder) {
+            EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\qvrwin.old"), "kept\r\n");
+        }
+        EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\qvrwin.001")) << folder;
+        EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\qvrwin.$$$")) << folder;
     }
 }
 

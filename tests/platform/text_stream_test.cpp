@@ -77,6 +77,26 @@ TEST_F(TextStreams, EndIsSeenByTheReadThatRunsIntoIt) {
     EXPECT_TRUE(CloseTextStream(stream));
 }
 
+// A lone CR ending a full piece makes the stream look for a LF behind it;
+// finding the end of the file there does not end the stream yet, exactly as
+// for the same piece with any other last character.
+TEST_F(TextStreams, LookAheadBehindALoneCrIsNotTheEnd) {
+    for (char last : {'\r', 'x'}) {
+        std::string piece = std::string(254, 'p') + last;
+        machine.WriteFile("C:\\IN.TXT", piece);
+        TextStream *stream = OpenTextStream("C:\\IN.TXT", TEXT_READ);
+        ASSERT_NE(stream, nullptr);
+        char buffer[256];
+        ASSERT_NE(ReadTextLine(buffer, sizeof buffer, stream), nullptr);
+        EXPECT_EQ(std::string(buffer), piece);
+        EXPECT_FALSE(AtEndOfStream(stream)) << int(last);
+        EXPECT_EQ(ReadTextLine(buffer, sizeof buffer, stream), nullptr);
+        EXPECT_TRUE(AtEndOfStream(stream));
+        EXPECT_FALSE(StreamFailed(stream));
+        EXPECT_TRUE(CloseTextStream(stream));
+    }
+}
+
 TEST_F(TextStreams, WritingTurnsLineFeedsIntoCrLf) {
     machine.WriteFile("C:\\OUT.TXT", "old content that goes away");
     TextStream *stream = OpenTextStream("C:\\OUT.TXT", TEXT_WRITE);

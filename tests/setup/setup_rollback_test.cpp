@@ -196,14 +196,18 @@ INSTANTIATE_TEST_SUITE_P(
         FatalCase{"MshdcCannotBeOpenedForWriting",
                   false,
                   nullptr,
-                  "CreateFileA@4=32",
+                  // 1 the port driver, 2 and 3 the registry's journal
+                  // records, 4 the probe, 5 and 6 MSHDC.INF's records, 7 the
+                  // saved copy, 8 MSHDC.INF for writing.
+                  "CreateFileA@8=32",
                   "File Read/Write Error.  Error code = 32.",
                   "Editing MSHDC.INF.",
                   {RestoreRegistry, RestoreMshdc}},
         FatalCase{"MshdcWriteFails",
                   false,
                   nullptr,
-                  "WriteFile@1=39",
+                  // Four journal records come first.
+                  "WriteFile@5=39",
                   "File Read/Write Error.  Error code = 39.",
                   "Editing MSHDC.INF.",
                   {RestoreRegistry, RestoreMshdc}},
@@ -218,14 +222,16 @@ INSTANTIATE_TEST_SUITE_P(
         FatalCase{"DriverInfWriteFails",
                   false,
                   nullptr,
-                  "WriteFile@2=39",
+                  // Four journal records, MSHDC.INF, two more records.
+                  "WriteFile@8=39",
                   "File Read/Write Error.  Error code = 39.",
                   "Copying QVRDMA.INF.",
                   {RestoreRegistry, RestoreMshdc, DeleteInf}},
         FatalCase{"OldInstanceWriteFails",
                   true,
                   nullptr,
-                  "WriteFile@5=39",
+                  // The fourth byte of the copy, after five records.
+                  "WriteFile@12=39",
                   "File Read/Write Error.  Error code = 39.",
                   "Copying QVRDMA.INF.",
                   {RestoreRegistry, RestoreMshdc, DeleteInf, RestoreInf},
@@ -276,8 +282,10 @@ TEST(SetupRollback, ASnapshotThatCannotBeRestoredStaysAndIsNamed) {
     EXPECT_EQ(texts[2],
               "Unable to restore the Windows 95 registry.  Its saved copy is "
               "kept as C:\\WINDOWS\\TEMP\\qvrback\\REGSAVE.");
-    EXPECT_TRUE(machine.Exists(TempFolder + "\\REGSAVE"));
-    EXPECT_EQ(machine.List(TempFolder).size(), 1u);
+    // The journal stays with it, so that the next run tries again.
+    EXPECT_EQ(machine.List(TempFolder),
+              (std::vector<std::string>{TempFolder + "\\JOURNAL",
+                                        TempFolder + "\\REGSAVE"}));
     EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\INF\\MSHDC.INF"), Mshdc);
 }
 
@@ -315,9 +323,11 @@ TEST(SetupRollback, AnInstalledFileThatCannotBePutBackKeepsItsCopy) {
               "copy is kept as C:\\WINDOWS\\TEMP\\qvrback\\QVRIDE.DLL.");
     EXPECT_EQ(machine.ReadFile(TempFolder + "\\QVRIDE.DLL"),
               "old driver library");
-    // Beside it only the saved old driver INF, which stays once put back.
+    // Beside it the saved old driver INF, which stays once put back, and
+    // the journal, so that the next run tries again.
     EXPECT_EQ(machine.List(TempFolder),
-              (std::vector<std::string>{TempFolder + "\\QVRIDE.DLL",
+              (std::vector<std::string>{TempFolder + "\\JOURNAL",
+                                        TempFolder + "\\QVRIDE.DLL",
                                         TempFolder + "\\oem2.inf"}));
     EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\HBX52XX.MPD"),
               "old port");
