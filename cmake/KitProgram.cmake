@@ -26,6 +26,6 @@ function(kit_program name)
       DEPENDS ${ARG_RESOURCE} ${PROJECT_SOURCE_DIR}/cmake/EmbedResource.cmake
       COMMENT "Embedding ${ARG_RESOURCE}")
     add_executable(${name} ${embedded})
-    target_link_libraries(${name} PRIVATE ${name}_core w95)
+    target_link_libraries(${name} PRIVATE ${name}_core w95_main)
   endif()
 endfunction()

@@ -18,10 +18,10 @@
 #include <string>
 #include <system_error>
 
-#include "w95/emulator_error.h"
-#include "w95/fault_injection.h"
-#include "w95/path_resolve.h"
-#include "w95/registry_store.h"
+#include "emulator_error.h"
+#include "fault_injection.h"
+#include "path_resolve.h"
+#include "registry_store.h"
 
 namespace fs = std::filesystem;
 

@@ -6,6 +6,7 @@
 #include <deque>
 #include <vector>
 
+#include "emulated_process.h"
 #include "emulator_error.h"
 
 namespace w95 {
@@ -27,13 +28,6 @@ constexpr Button kButtons[] = {
     {IDYES, "yes", "IDYES"},
     {IDNO, "no", "IDNO"},
 };
-
-struct Scripted {
-    int id;
-    int position;
-};
-
-std::deque<Scripted> scripted;
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
@@ -59,7 +53,7 @@ std::optional<int> AnswerFromWord(std::string_view word) {
 }
 
 void SetScriptedAnswers(const std::string &list) {
-    std::deque<Scripted> parsed;
+    std::deque<ScriptedAnswer> parsed;
     if (!Trim(list).empty()) {
         std::size_t start = 0;
         int position = 0;
@@ -81,12 +75,13 @@ void SetScriptedAnswers(const std::string &list) {
             start = comma + 1;
         }
     }
-    scripted = std::move(parsed);
+    Process().answers = std::move(parsed);
 }
 
 std::optional<int> NextScriptedAnswer(int *position) {
+    std::deque<ScriptedAnswer> &scripted = Process().answers;
     if (scripted.empty()) return std::nullopt;
-    Scripted next = scripted.front();
+    ScriptedAnswer next = scripted.front();
     scripted.pop_front();
     if (position) *position = next.position;
     return next.id;

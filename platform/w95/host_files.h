@@ -32,6 +32,11 @@ FILETIME LastWriteTime(const struct stat &st);
 FILETIME LastAccessTime(const struct stat &st);
 FILETIME CreationTime(const std::filesystem::path &path, const struct stat &st);
 
+// Whether two host stats are of the same file.
+inline bool SameFile(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // Whether a handle of this process has the host file open (Windows refuses
 // to delete or rename an open file).
 bool IsOpenFile(const struct stat &st);

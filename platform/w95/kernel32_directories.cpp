@@ -9,11 +9,11 @@
 #include <optional>
 #include <string>
 
-#include "w95/fault_injection.h"
-#include "w95/file_names.h"
-#include "w95/host_files.h"
-#include "w95/machine.h"
-#include "w95/path_resolve.h"
+#include "fault_injection.h"
+#include "file_names.h"
+#include "host_files.h"
+#include "machine.h"
+#include "path_resolve.h"
 
 namespace fs = std::filesystem;
 

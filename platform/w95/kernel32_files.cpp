@@ -13,10 +13,11 @@
 #include <memory>
 #include <optional>
 
-#include "w95/fault_injection.h"
-#include "w95/file_names.h"
-#include "w95/host_files.h"
-#include "w95/path_resolve.h"
+#include "emulated_process.h"
+#include "fault_injection.h"
+#include "file_names.h"
+#include "host_files.h"
+#include "path_resolve.h"
 
 namespace fs = std::filesystem;
 
@@ -29,39 +30,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct OpenFile {
-    int fd = -1;
-    bool canRead = false;
-    bool canWrite = false;
-    DWORD shareMode = 0;
-    ~OpenFile() {
-        if (fd >= 0) ::close(fd);
-    }
-};
+using w95::OpenFile;
 
-// Open files by handle. Handles are never reused within a run, so a handle
-// used after CloseHandle is reported as invalid instead of reaching another
-// file.
-struct FileTable {
-    std::map<HANDLE, std::unique_ptr<OpenFile>> files;
-    std::uintptr_t next = 0x1000;
-
-    HANDLE Add(std::unique_ptr<OpenFile> file) {
-        HANDLE h = reinterpret_cast<HANDLE>(next);
-        next += 4;
-        files.emplace(h, std::move(file));
-        return h;
-    }
-    OpenFile *Find(HANDLE h) {
-        auto it = files.find(h);
-        return it == files.end() ? nullptr : it->second.get();
-    }
-};
-
-FileTable &Files() {
-    static FileTable table;
-    return table;
-}
+w95::OpenFiles &Files() { return w95::Process().files; }
 
 struct HostEntry {
     fs::path path;
@@ -83,10 +54,6 @@ std::optional<HostEntry> Lookup(LPCSTR name, DWORD *error) {
         return std::nullopt;
     }
     return entry;
-}
-
-bool SameFile(const struct stat &a, const struct stat &b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 BOOL Fail(DWORD error) {
@@ -156,7 +123,7 @@ DWORD CopyHostFile(const HostEntry &from, const fs::path &to) {
 bool ShareConflict(const struct stat &st, bool read, bool write, DWORD share) {
     for (const auto &[handle, file] : Files().files) {
         struct stat open {};
-        if (::fstat(file->fd, &open) != 0 || !SameFile(open, st)) continue;
+        if (::fstat(file->fd, &open) != 0 || !w95::SameFile(open, st)) continue;
         if ((read && !(file->shareMode & FILE_SHARE_READ)) ||
             (write && !(file->shareMode & FILE_SHARE_WRITE)) ||
             (file->canRead && !(share & FILE_SHARE_READ)) ||
@@ -173,18 +140,6 @@ bool EndsInSeparator(LPCSTR name) {
 }
 
 }  // namespace
-
-namespace w95 {
-
-bool IsOpenFile(const struct stat &st) {
-    for (const auto &[handle, file] : Files().files) {
-        struct stat open {};
-        if (::fstat(file->fd, &open) == 0 && SameFile(open, st)) return true;
-    }
-    return false;
-}
-
-}  // namespace w95
 
 extern "C" {
 
@@ -461,7 +416,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
             return Fail(ERROR_ACCESS_DENIED);
         }
         // The source is open for reading while the target is rewritten.
-        if (SameFile(from->st, to->st) || w95::IsOpenFile(to->st)) {
+        if (w95::SameFile(from->st, to->st) || w95::IsOpenFile(to->st)) {
             return Fail(ERROR_SHARING_VIOLATION);
         }
     }
@@ -504,7 +459,7 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
     if (!from->exists) return Fail(ERROR_FILE_NOT_FOUND);
     std::optional<HostEntry> to = Lookup(lpNewFileName, &error);
     if (!to) return Fail(error);
-    bool sameEntry = to->exists && SameFile(from->st, to->st) &&
+    bool sameEntry = to->exists && w95::SameFile(from->st, to->st) &&
                      from->path.parent_path() == to->path.parent_path();
     if (to->exists && !sameEntry) return Fail(ERROR_ALREADY_EXISTS);
     if (!S_ISDIR(from->st.st_mode) && w95::IsOpenFile(from->st)) {

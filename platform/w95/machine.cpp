@@ -1,6 +1,7 @@
 #include "machine.h"
 
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -13,11 +14,7 @@
 
 namespace w95 {
 
-void StartClock(DWORD ticks, bool virtualClock);  // kernel32_process.cpp
-
 namespace {
-
-Machine theMachine;
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -116,8 +113,6 @@ std::string ApplyIniEntry(MachineSettings &s, std::string_view section,
 
 }  // namespace
 
-Machine &TheMachine() { return theMachine; }
-
 // The usual INI form: "[section]" lines, "name=value" (or "name: value")
 // lines, blank lines, and comments from ";" or "#" at the start of a line or
 // from " ;" within a value. Lines of any length; LF or CR LF.
@@ -196,13 +191,18 @@ void LoadMachine(const std::filesystem::path &directory) {
 
     LoadRegistry(root / "registry.reg");
 
+    Machine &theMachine = TheMachine();
     theMachine.directory = root;
     theMachine.settings = settings;
     // In the form GetCurrentDirectoryA gives: "C:\WINDOWS", not "c:/windows/".
     theMachine.currentDirectory =
         FullWindowsPath(settings.currentDirectory.c_str());
     theMachine.restartRequested = false;
-    StartClock(settings.tickCount, settings.virtualClock);
+    Clock &clock = Process().clock;
+    clock.startTicks = settings.tickCount;
+    clock.isVirtual = settings.virtualClock;
+    clock.virtualTicks = settings.tickCount;
+    clock.start = std::chrono::steady_clock::now();
 }
 
 void SetStartDirectory(const std::string &given) {
@@ -218,11 +218,11 @@ void SetStartDirectory(const std::string &given) {
     if (!host || !std::filesystem::is_directory(*host, ec))
         throw EmulatorFailure("W95_CWD '" + given +
                               "' is not a folder of the machine");
-    theMachine.currentDirectory = FullWindowsPath(windowsPath.c_str());
+    TheMachine().currentDirectory = FullWindowsPath(windowsPath.c_str());
 }
 
 void WriteBackMachine() {
-    WriteBackRegistry(theMachine.directory / "registry.reg");
+    WriteBackRegistry(TheMachine().directory / "registry.reg");
 }
 
 }  // namespace w95

@@ -1,9 +1,9 @@
 // REGEDIT4 text: the reader and the writer.
-#include "w95/regedit4.h"
+#include "regedit4.h"
 
 #include <cstdio>
 
-#include "w95/emulator_error.h"
+#include "emulator_error.h"
 
 namespace w95::regedit4 {
 

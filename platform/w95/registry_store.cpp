@@ -1,6 +1,6 @@
 // The in-memory registry: the key tree, its two roots and their aliases,
 // open key handles, and registry.reg in and out.
-#include "w95/registry_store.h"
+#include "registry_store.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,8 +12,8 @@
 #include <iterator>
 #include <system_error>
 
-#include "w95/emulator_error.h"
-#include "w95/regedit4.h"
+#include "emulator_error.h"
+#include "regedit4.h"
 
 namespace fs = std::filesystem;
 

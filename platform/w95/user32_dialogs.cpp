@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "emulated_process.h"
 #include "emulator_error.h"
 #include "fault_injection.h"
 #include "resource_script.h"
@@ -20,26 +21,17 @@ namespace {
 
 constexpr DWORD kErrorControlIdNotFound = 1421;
 
-struct Window {
-    ULONG_PTR parent = 0;           // 0 for a dialog
-    nlohmann::ordered_json dialog;  // the dialog's resource id or name
-    bool extended = false;          // DIALOGEX: 32-bit control identifiers
-    int controlId = 0;
-    std::string className;
-    std::string text;
-    DWORD style = 0;
-    int x = 0, y = 0, width = 0, height = 0;
-    std::vector<ULONG_PTR> children;
-};
+using Window = w95::DialogWindow;
 
-std::map<ULONG_PTR, Window> windows;
-ULONG_PTR nextHandle = 0x10010;
+std::map<ULONG_PTR, Window> &Windows() {
+    return w95::Process().dialogs.windows;
+}
 
 HWND HandleOf(ULONG_PTR h) { return reinterpret_cast<HWND>(h); }
 
 Window *Find(HWND hWnd) {
-    auto it = windows.find(reinterpret_cast<ULONG_PTR>(hWnd));
-    return it == windows.end() ? nullptr : &it->second;
+    auto it = Windows().find(reinterpret_cast<ULONG_PTR>(hWnd));
+    return it == Windows().end() ? nullptr : &it->second;
 }
 
 nlohmann::ordered_json DialogId(const w95::ResourceName &name) {
@@ -67,7 +59,7 @@ void Draw(const Window &dialog) {
     // and 8 units high.
     std::vector<w95::ScreenControl> controls;
     for (ULONG_PTR h : dialog.children) {
-        const Window &c = windows.at(h);
+        const Window &c = Windows().at(h);
         if (!(c.style & WS_VISIBLE)) continue;
         w95::ScreenControl s;
         s.column = c.x / 4;
@@ -125,9 +117,9 @@ extern "C" HWND WINAPI CreateDialogParamA(HINSTANCE hInstance,
         return nullptr;
     }
 
-    ULONG_PTR handle = nextHandle;
-    nextHandle += 4;
-    Window &dialog = windows[handle];
+    ULONG_PTR handle = w95::Process().dialogs.nextHandle;
+    w95::Process().dialogs.nextHandle += 4;
+    Window &dialog = Windows()[handle];
     dialog.parent = 0;
     dialog.dialog = DialogId(t->name);
     dialog.extended = t->extended;
@@ -141,8 +133,8 @@ extern "C" HWND WINAPI CreateDialogParamA(HINSTANCE hInstance,
 
     nlohmann::ordered_json controls = nlohmann::ordered_json::array();
     for (const w95::DialogControl &c : t->controls) {
-        ULONG_PTR child = nextHandle;
-        nextHandle += 4;
+        ULONG_PTR child = w95::Process().dialogs.nextHandle;
+        w95::Process().dialogs.nextHandle += 4;
         Window w;
         w.parent = handle;
         w.dialog = dialog.dialog;
@@ -155,13 +147,13 @@ extern "C" HWND WINAPI CreateDialogParamA(HINSTANCE hInstance,
         w.y = c.y;
         w.width = c.width;
         w.height = c.height;
-        windows[child] = w;
-        windows[handle].children.push_back(child);
+        Windows()[child] = w;
+        Windows()[handle].children.push_back(child);
         controls.push_back({{"id", c.id},
                             {"class", w95::AnsiToUtf8(c.className)},
                             {"text", w95::AnsiToUtf8(c.text)}});
     }
-    const Window &made = windows.at(handle);
+    const Window &made = Windows().at(handle);
     w95::RecordEvent({{"event", "CreateDialog"},
                       {"id", made.dialog},
                       {"title", w95::AnsiToUtf8(made.text)},
@@ -181,7 +173,7 @@ extern "C" HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
         return nullptr;
     }
     for (ULONG_PTR h : dialog->children) {
-        const Window &c = windows.at(h);
+        const Window &c = Windows().at(h);
         // A DIALOG template keeps 16-bit identifiers: -1 and 0xFFFF are one.
         bool same = c.extended
                         ? c.controlId == nIDDlgItem
@@ -209,7 +201,7 @@ extern "C" BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
                       {"dialog", w->dialog},
                       {"control", control},
                       {"text", w95::AnsiToUtf8(w->text)}});
-    const Window &dialog = w->parent ? windows.at(w->parent) : *w;
+    const Window &dialog = w->parent ? Windows().at(w->parent) : *w;
     if (w->style & WS_VISIBLE) Draw(dialog);
     return TRUE;
 }
@@ -249,16 +241,16 @@ extern "C" BOOL WINAPI DestroyWindow(HWND hWnd) {
                                     {"dialog", w->dialog}};
     if (w->parent) {
         event["control"] = w->controlId;
-        auto &siblings = windows.at(w->parent).children;
+        auto &siblings = Windows().at(w->parent).children;
         std::erase(siblings, handle);
-        const Window &dialog = windows.at(w->parent);
-        windows.erase(handle);
+        const Window &dialog = Windows().at(w->parent);
+        Windows().erase(handle);
         if (dialog.style & WS_VISIBLE) Draw(dialog);
     } else {
         std::string title = w95::AnsiToUtf8(w->text);
-        for (ULONG_PTR child : w->children) windows.erase(child);
+        for (ULONG_PTR child : w->children) Windows().erase(child);
         bool visible = w->style & WS_VISIBLE;
-        windows.erase(handle);
+        Windows().erase(handle);
         if (visible) w95::ShowOnScreen("(closed: " + title + ")\n");
     }
     w95::RecordEvent(event);

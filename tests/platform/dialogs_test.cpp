@@ -36,15 +36,14 @@ const char kScript[] =
 class DialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        w95::ResetEmulatedProcess();
         w95::LoadMachine(machine_.Directory());
         transcript_ = machine_.Directory() / "transcript.jsonl";
         w95::OpenTranscript(transcript_.string());
-        w95::ResetFaults();
         w95::UseResourceScript(std::string(kScript));
     }
     void TearDown() override {
-        w95::OpenTranscript("");
-        w95::ResetFaults();
+        w95::ResetEmulatedProcess();
         w95::UseResourceScript(std::nullopt);
     }
 

@@ -16,8 +16,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "w95/machine.h"
-#include "w95/path_resolve.h"
+#include "machine.h"
+#include "path_resolve.h"
 #include "tool.h"
 
 extern char **environ;
