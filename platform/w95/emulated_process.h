@@ -185,6 +185,13 @@ EmulatedProcess &Process();
 
 inline Machine &TheMachine() { return Process().machine; }
 
+// Sets the last error and returns FALSE: how a kernel32 call that returns a
+// BOOL fails.
+inline BOOL FailWithLastError(DWORD error) {
+    Process().lastError = error;
+    return FALSE;
+}
+
 // Starts a new process: no machine, no open handles or memory, no fault
 // plan, no answers, no transcript, an empty registry. Tests call it before
 // loading their machine.

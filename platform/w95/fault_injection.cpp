@@ -10,32 +10,12 @@
 #include "emulated_process.h"
 #include "emulator_error.h"
 #include "platform_fault.h"
+#include "text_helpers.h"
 #include "transcript.h"
 
 namespace w95 {
 
 namespace {
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
-// A positive decimal number that fits 32 bits.
-bool ParseCount(std::string_view text, unsigned long *value) {
-    if (text.empty() || text.size() > 10) return false;
-    unsigned long long v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (v == 0 || v > 0xFFFFFFFEull) return false;
-    *value = static_cast<unsigned long>(v);
-    return true;
-}
 
 FaultRule ParseRule(std::string_view entry) {
     auto fail = [&](const std::string &why) -> FaultRule {
@@ -44,14 +24,14 @@ FaultRule ParseRule(std::string_view entry) {
     std::size_t equals = entry.find('=');
     if (equals == std::string_view::npos)
         return fail("expected CALL=ERROR or CALL@N=ERROR");
-    std::string_view call = Trim(entry.substr(0, equals));
-    std::string_view error = Trim(entry.substr(equals + 1));
+    std::string_view call = TrimBlanks(entry.substr(0, equals));
+    std::string_view error = TrimBlanks(entry.substr(equals + 1));
     FaultRule rule{Call{}, 0, 0};
     std::size_t at = call.find('@');
     if (at != std::string_view::npos) {
-        if (!ParseCount(Trim(call.substr(at + 1)), &rule.nth))
+        if (!ParsePositiveDecimal(TrimBlanks(call.substr(at + 1)), &rule.nth))
             return fail("N must be a call number from 1");
-        call = Trim(call.substr(0, at));
+        call = TrimBlanks(call.substr(0, at));
     }
     std::optional<Call> known = CallNamed(call);
     if (!known)
@@ -63,7 +43,7 @@ FaultRule ParseRule(std::string_view entry) {
         unsigned long code;
         if (InfoOf(*known).kind == CallKind::OnlyCrash)
             return fail(std::string(call) + " cannot fail; only crash fits");
-        if (!ParseCount(error, &code))
+        if (!ParsePositiveDecimal(error, &code))
             return fail("ERROR must be a Win32 error code from 1, or crash");
         rule.error = static_cast<DWORD>(code);
     }
@@ -75,15 +55,15 @@ FaultRule ParseRule(std::string_view entry) {
 void SetFaultPlan(const std::string &list) {
     std::vector<FaultRule> rules;
     std::string_view rest(list);
-    while (!Trim(rest).empty()) {
+    while (!TrimBlanks(rest).empty()) {
         std::size_t comma = rest.find(',');
-        std::string_view entry = Trim(rest.substr(0, comma));
+        std::string_view entry = TrimBlanks(rest.substr(0, comma));
         if (entry.empty())
             throw EmulatorFailure("W95_FAIL: empty entry in '" + list + "'");
         rules.push_back(ParseRule(entry));
         if (comma == std::string_view::npos) break;
         rest.remove_prefix(comma + 1);
-        if (Trim(rest).empty())
+        if (TrimBlanks(rest).empty())
             throw EmulatorFailure("W95_FAIL: empty entry in '" + list + "'");
     }
     Process().faults = Faults{std::move(rules), {}};
