@@ -13,7 +13,7 @@
 // X(name, kind): kind is CanFail, or OnlyCrash for a call that has no way to
 // report a failure (a fault plan may only crash it). The platform layer's
 // own calls (PLATFORM_CALLS) follow these.
-#define W95_CALLS(X) \
+#define W95_CALLS(X)                  \
     /* advapi32 */                    \
     X(RegOpenKeyA, CanFail)           \
     X(RegOpenKeyExA, CanFail)         \

@@ -1,6 +1,7 @@
 // The one emulated process and its reset.
 #include "emulated_process.h"
 
+#include "host_files.h"
 #include "registry_store.h"
 
 namespace w95 {
@@ -15,6 +16,14 @@ EmulatedProcess *&Current() {
 }
 
 }  // namespace
+
+bool OpenFiles::IsOpen(const struct stat &st) const {
+    for (const auto &[handle, file] : files) {
+        struct stat open {};
+        if (::fstat(file->fd, &open) == 0 && SameFile(open, st)) return true;
+    }
+    return false;
+}
 
 EmulatedProcess &Process() { return *Current(); }
 

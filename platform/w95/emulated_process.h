@@ -5,6 +5,7 @@
 #ifndef W95_EMULATED_PROCESS_H
 #define W95_EMULATED_PROCESS_H
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <windows.h>
 
@@ -76,6 +77,9 @@ struct OpenFiles {
         auto it = files.find(h);
         return it == files.end() ? nullptr : it->second.get();
     }
+    // Whether a handle has this host file open (Windows refuses to delete
+    // or rename an open file).
+    bool IsOpen(const struct stat &st) const;
 };
 
 // A FindFirstFileA search: every match, found at once, and the next to give.

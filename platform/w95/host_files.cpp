@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "emulated_process.h"
-
 namespace w95 {
 
 namespace {
@@ -162,14 +160,6 @@ FILETIME CreationTime(const std::filesystem::path &path,
     // No birth time on this host file system: the last write is the
     // closest thing that stays put.
     return LastWriteTime(st);
-}
-
-bool IsOpenFile(const struct stat &st) {
-    for (const auto &[handle, file] : Process().files.files) {
-        struct stat open {};
-        if (::fstat(file->fd, &open) == 0 && SameFile(open, st)) return true;
-    }
-    return false;
 }
 
 }  // namespace w95

@@ -1,5 +1,5 @@
 // What the emulation shares about host files: attributes, times, error
-// codes, writing whole files safely and whether a file is open.
+// codes and writing whole files safely.
 #ifndef W95_HOST_FILES_H
 #define W95_HOST_FILES_H
 
@@ -60,10 +60,6 @@ FILETIME CreationTime(const std::filesystem::path &path, const struct stat &st);
 inline bool SameFile(const struct stat &a, const struct stat &b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
-
-// Whether a handle of this process has the host file open (Windows refuses
-// to delete or rename an open file).
-bool IsOpenFile(const struct stat &st);
 
 }  // namespace w95
 

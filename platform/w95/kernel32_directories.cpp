@@ -11,7 +11,6 @@
 
 #include "emulated_process.h"
 #include "fault_injection.h"
-#include "file_names.h"
 #include "host_files.h"
 #include "machine.h"
 #include "path_resolve.h"
@@ -96,7 +95,8 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
 }
 
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
-    if (DWORD e = w95::InjectedFault("SetCurrentDirectoryA")) return FailWithLastError(e);
+    if (DWORD e = w95::InjectedFault("SetCurrentDirectoryA"))
+        return FailWithLastError(e);
     DWORD error = ERROR_SUCCESS;
     std::optional<DirectoryName> dir = LookupDirectory(lpPathName, &error);
     if (!dir) return FailWithLastError(error);
@@ -108,28 +108,33 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
 
 BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
                              LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
-    if (DWORD e = w95::InjectedFault("CreateDirectoryA")) return FailWithLastError(e);
+    if (DWORD e = w95::InjectedFault("CreateDirectoryA"))
+        return FailWithLastError(e);
     (void)lpSecurityAttributes;
     DWORD error = ERROR_SUCCESS;
     std::optional<DirectoryName> dir = LookupDirectory(lpPathName, &error);
     if (!dir) return FailWithLastError(error);
-    if (dir->windows.parts.empty()) return FailWithLastError(ERROR_ACCESS_DENIED);
+    if (dir->windows.parts.empty())
+        return FailWithLastError(ERROR_ACCESS_DENIED);
     struct stat link {};
     if (dir->exists || ::lstat(dir->host.c_str(), &link) == 0) {
         return FailWithLastError(ERROR_ALREADY_EXISTS);
     }
     if (::mkdir(dir->host.c_str(), 0777) != 0) {
-        return FailWithLastError(w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
+        return FailWithLastError(
+            w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
     }
     return TRUE;
 }
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
-    if (DWORD e = w95::InjectedFault("RemoveDirectoryA")) return FailWithLastError(e);
+    if (DWORD e = w95::InjectedFault("RemoveDirectoryA"))
+        return FailWithLastError(e);
     DWORD error = ERROR_SUCCESS;
     std::optional<DirectoryName> dir = LookupDirectory(lpPathName, &error);
     if (!dir) return FailWithLastError(error);
-    if (dir->windows.parts.empty()) return FailWithLastError(ERROR_ACCESS_DENIED);
+    if (dir->windows.parts.empty())
+        return FailWithLastError(ERROR_ACCESS_DENIED);
     if (!dir->exists) return FailWithLastError(ERROR_FILE_NOT_FOUND);
     if (!S_ISDIR(dir->st.st_mode)) return FailWithLastError(ERROR_DIRECTORY);
     if (w95::IsReadOnly(dir->st)) return FailWithLastError(ERROR_ACCESS_DENIED);
@@ -144,7 +149,8 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     }
     struct stat link {};
     if (::lstat(dir->host.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        return FailWithLastError(ERROR_DIRECTORY);  // a link is no directory to remove
+        return FailWithLastError(
+            ERROR_DIRECTORY);  // a link is no directory to remove
     }
     if (::rmdir(dir->host.c_str()) != 0) {
         return FailWithLastError(w95::ErrorFromErrno(errno));

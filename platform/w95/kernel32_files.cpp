@@ -320,7 +320,8 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
-    if (DWORD e = w95::InjectedFault("FlushFileBuffers")) return FailWithLastError(e);
+    if (DWORD e = w95::InjectedFault("FlushFileBuffers"))
+        return FailWithLastError(e);
     OpenFile *file = Files().Find(hFile);
     if (file == nullptr) return FailWithLastError(ERROR_INVALID_HANDLE);
     if (!file->canWrite) return FailWithLastError(ERROR_ACCESS_DENIED);
@@ -351,7 +352,8 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime,
                         LPFILETIME lpLastAccessTime,
                         LPFILETIME lpLastWriteTime) {
-    if (DWORD e = w95::InjectedFault("GetFileTime")) return FailWithLastError(e);
+    if (DWORD e = w95::InjectedFault("GetFileTime"))
+        return FailWithLastError(e);
     OpenFile *file = Files().Find(hFile);
     struct stat st {};
     if (file == nullptr || ::fstat(file->fd, &st) != 0) {
@@ -369,7 +371,8 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime,
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-    if (DWORD e = w95::InjectedFault("CloseHandle")) return FailWithLastError(e);
+    if (DWORD e = w95::InjectedFault("CloseHandle"))
+        return FailWithLastError(e);
     auto &files = Files().files;
     auto it = files.find(hObject);
     if (it == files.end()) return FailWithLastError(ERROR_INVALID_HANDLE);
@@ -387,7 +390,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
     std::optional<HostEntry> from = Lookup(lpExistingFileName, &error);
     if (!from) return FailWithLastError(error);
     if (!from->exists) return FailWithLastError(ERROR_FILE_NOT_FOUND);
-    if (S_ISDIR(from->st.st_mode)) return FailWithLastError(ERROR_ACCESS_DENIED);
+    if (S_ISDIR(from->st.st_mode))
+        return FailWithLastError(ERROR_ACCESS_DENIED);
     if (ShareConflict(from->st, true, false, FILE_SHARE_READ)) {
         return FailWithLastError(ERROR_SHARING_VIOLATION);
     }
@@ -399,7 +403,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
             return FailWithLastError(ERROR_ACCESS_DENIED);
         }
         // The source is open for reading while the target is rewritten.
-        if (w95::SameFile(from->st, to->st) || w95::IsOpenFile(to->st)) {
+        if (w95::SameFile(from->st, to->st) || Files().IsOpen(to->st)) {
             return FailWithLastError(ERROR_SHARING_VIOLATION);
         }
     }
@@ -409,7 +413,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-    if (DWORD e = w95::InjectedFault("DeleteFileA")) return FailWithLastError(e);
+    if (DWORD e = w95::InjectedFault("DeleteFileA"))
+        return FailWithLastError(e);
     DWORD error = ERROR_SUCCESS;
     std::optional<HostEntry> entry = Lookup(lpFileName, &error);
     if (!entry) return FailWithLastError(error);
@@ -421,7 +426,8 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         if (S_ISDIR(entry->st.st_mode) || w95::IsReadOnly(entry->st)) {
             return FailWithLastError(ERROR_ACCESS_DENIED);
         }
-        if (w95::IsOpenFile(entry->st)) return FailWithLastError(ERROR_SHARING_VIOLATION);
+        if (Files().IsOpen(entry->st))
+            return FailWithLastError(ERROR_SHARING_VIOLATION);
     }
     if (::unlink(entry->path.c_str()) != 0) {
         return FailWithLastError(w95::ErrorFromErrno(errno));
@@ -444,8 +450,9 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
     if (!to) return FailWithLastError(error);
     bool sameEntry = to->exists && w95::SameFile(from->st, to->st) &&
                      from->path.parent_path() == to->path.parent_path();
-    if (to->exists && !sameEntry) return FailWithLastError(ERROR_ALREADY_EXISTS);
-    if (!S_ISDIR(from->st.st_mode) && w95::IsOpenFile(from->st)) {
+    if (to->exists && !sameEntry)
+        return FailWithLastError(ERROR_ALREADY_EXISTS);
+    if (!S_ISDIR(from->st.st_mode) && Files().IsOpen(from->st)) {
         return FailWithLastError(ERROR_SHARING_VIOLATION);
     }
     fs::path target = to->path;
@@ -462,7 +469,8 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
     if (errno != EXDEV) return FailWithLastError(w95::ErrorFromErrno(errno));
     // Another drive on another host file system: files are copied and the
     // original removed; directories cannot move between drives.
-    if (S_ISDIR(from->st.st_mode)) return FailWithLastError(ERROR_NOT_SAME_DEVICE);
+    if (S_ISDIR(from->st.st_mode))
+        return FailWithLastError(ERROR_NOT_SAME_DEVICE);
     DWORD result = CopyHostFile(*from, target);
     if (result != ERROR_SUCCESS) return FailWithLastError(result);
     ::unlink(from->path.c_str());
@@ -470,7 +478,8 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-    if (DWORD e = w95::InjectedFault("SetFileAttributesA")) return FailWithLastError(e);
+    if (DWORD e = w95::InjectedFault("SetFileAttributesA"))
+        return FailWithLastError(e);
     DWORD error = ERROR_SUCCESS;
     std::optional<HostEntry> entry = Lookup(lpFileName, &error);
     if (!entry) return FailWithLastError(error);

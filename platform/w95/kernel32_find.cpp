@@ -17,6 +17,7 @@
 
 #include "fault_injection.h"
 #include "file_names.h"
+#include "path_resolve.h"
 #include "emulated_process.h"
 #include "find_pattern.h"
 #include "host_files.h"

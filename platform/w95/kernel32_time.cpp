@@ -62,12 +62,14 @@ extern "C" {
 
 BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime,
                                  LPSYSTEMTIME lpSystemTime) {
-    if (DWORD e = w95::InjectedFault("FileTimeToSystemTime")) return FailWithLastError(e);
+    if (DWORD e = w95::InjectedFault("FileTimeToSystemTime"))
+        return FailWithLastError(e);
     if (lpFileTime == nullptr || lpSystemTime == nullptr) {
         return FailWithLastError(ERROR_INVALID_PARAMETER);
     }
     std::uint64_t ticks = Ticks(*lpFileTime);
-    if (ticks > 0x7FFFFFFFFFFFFFFFULL) return FailWithLastError(ERROR_INVALID_PARAMETER);
+    if (ticks > 0x7FFFFFFFFFFFFFFFULL)
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     std::int64_t days = static_cast<std::int64_t>(ticks / kTicksPerDay);
     std::uint64_t inDay = ticks % kTicksPerDay;
     int year, month, day;
@@ -87,18 +89,21 @@ BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime,
 
 BOOL WINAPI FileTimeToDosDateTime(const FILETIME *lpFileTime, LPWORD lpFatDate,
                                   LPWORD lpFatTime) {
-    if (DWORD e = w95::InjectedFault("FileTimeToDosDateTime")) return FailWithLastError(e);
+    if (DWORD e = w95::InjectedFault("FileTimeToDosDateTime"))
+        return FailWithLastError(e);
     if (lpFileTime == nullptr || lpFatDate == nullptr || lpFatTime == nullptr) {
         return FailWithLastError(ERROR_INVALID_PARAMETER);
     }
     std::uint64_t ticks = Ticks(*lpFileTime);
-    if (ticks > 0x7FFFFFFFFFFFFFFFULL) return FailWithLastError(ERROR_INVALID_PARAMETER);
+    if (ticks > 0x7FFFFFFFFFFFFFFFULL)
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     std::int64_t days = static_cast<std::int64_t>(ticks / kTicksPerDay);
     std::uint64_t seconds = ticks % kTicksPerDay / kTicksPerSecond;
     int year, month, day;
     CivilFromDays(days, &year, &month, &day);
     // The DOS date holds the years 1980 to 2107 in 7 bits.
-    if (year < 1980 || year > 2107) return FailWithLastError(ERROR_INVALID_PARAMETER);
+    if (year < 1980 || year > 2107)
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     *lpFatDate = static_cast<WORD>(((year - 1980) << 9) | (month << 5) | day);
     *lpFatTime =
         static_cast<WORD>(((seconds / 3600) << 11) |
@@ -108,8 +113,10 @@ BOOL WINAPI FileTimeToDosDateTime(const FILETIME *lpFileTime, LPWORD lpFatDate,
 
 BOOL WINAPI DosDateTimeToFileTime(WORD wFatDate, WORD wFatTime,
                                   LPFILETIME lpFileTime) {
-    if (DWORD e = w95::InjectedFault("DosDateTimeToFileTime")) return FailWithLastError(e);
-    if (lpFileTime == nullptr) return FailWithLastError(ERROR_INVALID_PARAMETER);
+    if (DWORD e = w95::InjectedFault("DosDateTimeToFileTime"))
+        return FailWithLastError(e);
+    if (lpFileTime == nullptr)
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     int year = 1980 + (wFatDate >> 9);
     int month = (wFatDate >> 5) & 0x0F;
     int day = wFatDate & 0x1F;

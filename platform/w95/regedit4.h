@@ -36,7 +36,7 @@ class Handler {
 void Parse(std::string_view text, const std::string &source, Handler &handler);
 
 [[noreturn]] void ThrowMalformed(const std::string &source, int line,
-                       const std::string &what);
+                                 const std::string &what);
 
 // "REGEDIT4" and its line end: the start of every file.
 void AppendHeader(std::string &out);

@@ -110,7 +110,8 @@ class TreeBuilder : public regedit4::Handler {
         RegKey *base = c.users ? &users_ : &localMachine_;
         if (remove) {
             if (path.empty())
-                regedit4::ThrowMalformed(source_, line, "a root key cannot be deleted");
+                regedit4::ThrowMalformed(source_, line,
+                                         "a root key cannot be deleted");
             cacheKeys_.clear();
             cacheParts_.clear();
             current_ = nullptr;
@@ -177,7 +178,8 @@ class ImportChecker : public regedit4::Handler {
     void Key(RegRoot, const std::vector<std::string_view> &path, bool remove,
              int line) override {
         if (remove && path.empty())
-            regedit4::ThrowMalformed(source_, line, "a root key cannot be deleted");
+            regedit4::ThrowMalformed(source_, line,
+                                     "a root key cannot be deleted");
     }
     void Value(std::string_view, DWORD, const std::vector<BYTE> &,
                int) override {}
@@ -198,7 +200,8 @@ class SavedKeyBuilder : public regedit4::Handler {
     void Key(RegRoot root, const std::vector<std::string_view> &path,
              bool remove, int line) override {
         if (remove)
-            regedit4::ThrowMalformed(source_, line, "a deletion in a saved key file");
+            regedit4::ThrowMalformed(source_, line,
+                                     "a deletion in a saved key file");
         CanonicalPath c = Canonical(root, path);
         if (!haveBase_) {
             base_ = c;
@@ -211,7 +214,8 @@ class SavedKeyBuilder : public regedit4::Handler {
         for (std::size_t i = 0; below && i < base_.parts.size(); ++i)
             below = SameRegistryName(c.parts[i], base_.parts[i]);
         if (!below)
-            regedit4::ThrowMalformed(source_, line, "a key outside the saved key");
+            regedit4::ThrowMalformed(source_, line,
+                                     "a key outside the saved key");
         RegKey *k = &into_;
         for (std::size_t i = base_.parts.size(); i < c.parts.size(); ++i)
             k = &k->Child(c.parts[i]);
@@ -222,7 +226,8 @@ class SavedKeyBuilder : public regedit4::Handler {
         current_->SetValue(name, type, data.data(), data.size());
     }
     void RemoveValue(std::string_view, int line) override {
-        regedit4::ThrowMalformed(source_, line, "a deletion in a saved key file");
+        regedit4::ThrowMalformed(source_, line,
+                                 "a deletion in a saved key file");
     }
     bool HaveBase() const { return haveBase_; }
 
@@ -539,7 +544,8 @@ void ParseSavedKey(std::string_view text, const std::string &source,
     SavedKeyBuilder builder(into, source);
     regedit4::Parse(text, source, builder);
     if (!builder.HaveBase())
-        regedit4::ThrowMalformed(source, 1, "no key section in a saved key file");
+        regedit4::ThrowMalformed(source, 1,
+                                 "no key section in a saved key file");
 }
 
 std::string ExportRegistryText(const std::string &keyPath) {

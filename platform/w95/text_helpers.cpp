@@ -59,7 +59,8 @@ bool StartsWithIgnoringAsciiCase(std::string_view text,
 
 bool ParseDword(std::string_view text, DWORD *value) {
     int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    if (text.size() > 2 && text[0] == '0' &&
+        (text[1] == 'x' || text[1] == 'X')) {
         base = 16;
         text.remove_prefix(2);
     }

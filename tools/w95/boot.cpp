@@ -51,14 +51,15 @@ std::vector<StartupEntry> StartupEntries(const std::string &winIni) {
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             std::size_t close = line.find(']');
-            section = Upper(std::string(w95::TrimSpace(line.substr(1, close == std::string::npos
-                                                    ? std::string::npos
-                                                    : close - 1))));
+            section = Upper(std::string(w95::TrimSpace(
+                line.substr(1, close == std::string::npos ? std::string::npos
+                                                          : close - 1))));
             continue;
         }
         std::size_t eq = line.find('=');
         if (section != "WINDOWS" || eq == std::string::npos) continue;
-        std::string key = Upper(std::string(w95::TrimSpace(line.substr(0, eq))));
+        std::string key =
+            Upper(std::string(w95::TrimSpace(line.substr(0, eq))));
         if ((key == "LOAD" || key == "RUN") && !values.count(key))
             values[key] = line.substr(eq + 1);
     }
