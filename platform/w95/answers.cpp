@@ -1,3 +1,4 @@
+// Answers to message boxes: the W95_ANSWERS list and the button words.
 #include "answers.h"
 
 #include <windows.h>

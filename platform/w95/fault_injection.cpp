@@ -1,3 +1,4 @@
+// The fault plan of W95_FAIL: parsing it and failing or crashing calls by it.
 #include "fault_injection.h"
 
 #include <csignal>

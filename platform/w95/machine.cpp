@@ -1,3 +1,4 @@
+// Loading the machine: machine.ini, the registry, the start directory.
 #include "machine.h"
 
 #include <cctype>

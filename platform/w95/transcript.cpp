@@ -1,3 +1,4 @@
+// The transcript of a run, and Windows-1252 texts turned into UTF-8 for it.
 #include "transcript.h"
 
 #include <cstdio>
