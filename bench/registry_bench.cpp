@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "w95/registry_store.h"
+#include "registry_store.h"
 
 namespace fs = std::filesystem;
 

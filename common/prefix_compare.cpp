@@ -1,3 +1,4 @@
+// PrefixCompare: comparing a text's start with a prefix.
 #include "prefix_compare.h"
 
 int PrefixCompare(const char *prefix, const char *text) {

@@ -1,3 +1,4 @@
+// PrefixCompare: comparing a text's start with a prefix.
 #ifndef COMMON_PREFIX_COMPARE_H
 #define COMMON_PREFIX_COMPARE_H
 

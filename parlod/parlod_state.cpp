@@ -1,3 +1,4 @@
+// The process-wide state of parlod.
 #include "parlod_state.h"
 
 WORD RunOptions = 0;

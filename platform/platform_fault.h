@@ -6,7 +6,41 @@
 
 #include <windows.h>
 
+#include <string_view>
+
+// The calls of the platform layer that can be failed by name, as
+// X(name) entries; the emulation lists them among its own calls.
+#define PLATFORM_CALLS(X) \
+    X(OpenTextStream)     \
+    X(ReadTextLine)       \
+    X(WriteText)          \
+    X(CloseTextStream)
+
+enum class PlatformCall {
+#define PLATFORM_CALL_ENUM(name) name,
+    PLATFORM_CALLS(PLATFORM_CALL_ENUM)
+#undef PLATFORM_CALL_ENUM
+};
+
+// A platform call named by a string literal that must be one of
+// PLATFORM_CALLS: a misspelt name does not compile.
+class PlatformCallName {
+  public:
+    consteval PlatformCallName(const char *name) : call_(Named(name)) {}
+    constexpr PlatformCall call() const { return call_; }
+
+  private:
+    static consteval PlatformCall Named(std::string_view name) {
+#define PLATFORM_CALL_MATCH(n) \
+    if (name == #n) return PlatformCall::n;
+        PLATFORM_CALLS(PLATFORM_CALL_MATCH)
+#undef PLATFORM_CALL_MATCH
+        throw "no platform call has this name";
+    }
+    PlatformCall call_;
+};
+
 // The Win32 error code to fail this call of `call` with, or 0 to run it.
-DWORD PlatformInjectedFault(LPCSTR call);
+DWORD PlatformInjectedFault(PlatformCallName call);
 
 #endif

@@ -1,3 +1,4 @@
+// setup's version stamp.
 #include "version_stamp.h"
 
 DEFINE_VERSION_STAMP(

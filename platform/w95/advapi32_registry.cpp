@@ -18,10 +18,11 @@
 #include <string>
 #include <system_error>
 
-#include "w95/emulator_error.h"
-#include "w95/fault_injection.h"
-#include "w95/path_resolve.h"
-#include "w95/registry_store.h"
+#include "emulator_error.h"
+#include "host_files.h"
+#include "fault_injection.h"
+#include "path_resolve.h"
+#include "registry_store.h"
 
 namespace fs = std::filesystem;
 
@@ -147,24 +148,6 @@ bool CopyEmptyClass(LPSTR lpClass, LPDWORD lpcchClass) {
     lpClass[0] = '\0';
     *lpcchClass = 0;
     return true;
-}
-
-LONG ErrorOfErrno(int error) {
-    switch (error) {
-        case EEXIST:
-            return ERROR_ALREADY_EXISTS;
-        case ENOENT:
-        case ENOTDIR:
-            return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-            return ERROR_ACCESS_DENIED;
-        case ENOSPC:
-            return ERROR_DISK_FULL;
-        default:
-            return ERROR_REGISTRY_IO_FAILED;
-    }
 }
 
 }  // namespace
@@ -384,17 +367,10 @@ LONG WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile,
         std::string text = w95::SavedKeyText(
             root ? w95::RegRootPath(*root) : key->Path(), *key);
         int fd = ::open(file->c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        if (fd < 0) return ErrorOfErrno(errno);
-        std::size_t done = 0;
-        int failure = 0;
-        while (done < text.size() && !failure) {
-            ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0)
-                failure = n < 0 ? errno : EIO;
-            else
-                done += static_cast<std::size_t>(n);
-        }
+        if (fd < 0)
+            return (LONG)w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND,
+                                             ERROR_REGISTRY_IO_FAILED);
+        int failure = w95::WriteAll(fd, text.data(), text.size());
         if (::close(fd) != 0 && !failure) failure = errno;
         if (failure) {
             ::unlink(file->c_str());

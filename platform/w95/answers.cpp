@@ -1,3 +1,4 @@
+// Answers to message boxes: the W95_ANSWERS list and the button words.
 #include "answers.h"
 
 #include <windows.h>
@@ -6,7 +7,9 @@
 #include <deque>
 #include <vector>
 
+#include "emulated_process.h"
 #include "emulator_error.h"
+#include "text_helpers.h"
 
 namespace w95 {
 
@@ -28,39 +31,18 @@ constexpr Button kButtons[] = {
     {IDNO, "no", "IDNO"},
 };
 
-struct Scripted {
-    int id;
-    int position;
-};
-
-std::deque<Scripted> scripted;
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-        s.remove_suffix(1);
-    return s;
-}
-
 }  // namespace
 
 std::optional<int> AnswerFromWord(std::string_view word) {
-    word = Trim(word);
-    for (const Button &b : kButtons) {
-        std::string_view w(b.word);
-        if (w.size() != word.size()) continue;
-        bool same = true;
-        for (std::size_t i = 0; i < w.size() && same; ++i)
-            same = std::tolower(static_cast<unsigned char>(word[i])) == w[i];
-        if (same) return b.id;
-    }
+    word = TrimSpace(word);
+    for (const Button &b : kButtons)
+        if (EqualsIgnoringAsciiCase(word, b.word)) return b.id;
     return std::nullopt;
 }
 
 void SetScriptedAnswers(const std::string &list) {
-    std::deque<Scripted> parsed;
-    if (!Trim(list).empty()) {
+    std::deque<ScriptedAnswer> parsed;
+    if (!TrimSpace(list).empty()) {
         std::size_t start = 0;
         int position = 0;
         while (true) {
@@ -73,7 +55,7 @@ void SetScriptedAnswers(const std::string &list) {
             if (!id)
                 throw EmulatorFailure(
                     "W95_ANSWERS: answer " + std::to_string(position) + " '" +
-                    std::string(Trim(word)) +
+                    std::string(TrimSpace(word)) +
                     "' names no button (ok, cancel, yes, no, abort, retry, "
                     "ignore)");
             parsed.push_back({*id, position});
@@ -81,12 +63,13 @@ void SetScriptedAnswers(const std::string &list) {
             start = comma + 1;
         }
     }
-    scripted = std::move(parsed);
+    Process().answers = std::move(parsed);
 }
 
 std::optional<int> NextScriptedAnswer(int *position) {
+    std::deque<ScriptedAnswer> &scripted = Process().answers;
     if (scripted.empty()) return std::nullopt;
-    Scripted next = scripted.front();
+    ScriptedAnswer next = scripted.front();
     scripted.pop_front();
     if (position) *position = next.position;
     return next.id;

@@ -1,3 +1,4 @@
+// Ending a run on an error of the emulation itself.
 #include "emulator_error.h"
 
 #include <cstdio>

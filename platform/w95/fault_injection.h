@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "emulated_calls.h"
+
 namespace w95 {
 
 // Replaces the fault plan; throws EmulatorFailure naming the bad entry.
@@ -21,8 +23,9 @@ void SetFaultPlan(const std::string &list);
 //         SetLastError(e);
 //         return FALSE;
 //     }
-// and registry functions return the code itself.
-DWORD InjectedFault(const char *call);
+// and registry functions return the code itself. The name is checked when
+// the call compiles: it must be one of W95_CALLS (emulated_calls.h).
+DWORD InjectedFault(CallName call);
 
 // Forgets the plan and the call counts (tests).
 void ResetFaults();

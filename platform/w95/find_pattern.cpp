@@ -1,9 +1,9 @@
 // File name patterns of FindFirstFileA.
-#include "w95/find_pattern.h"
+#include "find_pattern.h"
 
 #include <vector>
 
-#include "w95/file_names.h"
+#include "file_names.h"
 
 namespace w95 {
 

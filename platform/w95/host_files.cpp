@@ -1,7 +1,8 @@
 // Attributes, times and error codes of host files.
-#include "w95/host_files.h"
+#include "host_files.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -15,7 +16,7 @@ constexpr std::int64_t kEpochDifference = 116444736000000000LL;
 
 }  // namespace
 
-DWORD ErrorFromErrno(int error, DWORD missing) {
+DWORD ErrorFromErrno(int error, DWORD missing, DWORD otherwise) {
     switch (error) {
         case 0:
             return ERROR_SUCCESS;
@@ -54,8 +55,49 @@ DWORD ErrorFromErrno(int error, DWORD missing) {
         case EIO:
             return ERROR_WRITE_FAULT;
         default:
-            return ERROR_ACCESS_DENIED;
+            return otherwise;
     }
+}
+
+int WriteAll(int fd, const void *data, std::size_t size) {
+    const char *next = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, next, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        next += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+std::optional<ReplaceFailure> ReplaceFileAtomically(
+    const std::filesystem::path &file, std::string_view bytes) {
+    std::filesystem::path temporary = file;
+    temporary += ".w95-new";
+    auto fail = [&](const char *step, int error) {
+        ::unlink(temporary.c_str());
+        return ReplaceFailure{step, error};
+    };
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                    0644);
+    if (fd < 0) return fail("write", errno);
+    int error = WriteAll(fd, bytes.data(), bytes.size());
+    if (error == 0 && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) return fail("write", error);
+    if (::rename(temporary.c_str(), file.c_str()) != 0)
+        return fail("replace", errno);
+    // The rename lasts a power loss only once the directory is on disk.
+    std::filesystem::path parent = file.parent_path();
+    if (parent.empty()) parent = ".";
+    int dir = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return ReplaceFailure{"replace", errno};
+    error = ::fsync(dir) != 0 ? errno : 0;
+    ::close(dir);
+    if (error != 0) return ReplaceFailure{"replace", error};
+    return std::nullopt;
 }
 
 DWORD AttributesOf(const struct stat &st) {

@@ -1,18 +1,42 @@
-// What the file calls share about host files: attributes, times, error codes
-// and the table of open file handles.
+// What the emulation shares about host files: attributes, times, error
+// codes and writing whole files safely.
 #ifndef W95_HOST_FILES_H
 #define W95_HOST_FILES_H
 
 #include <windows.h>
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 
 namespace w95 {
 
 // Win32 error code for a host errno; `missing` is what ENOENT becomes
-// (ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND).
-DWORD ErrorFromErrno(int error, DWORD missing = ERROR_FILE_NOT_FOUND);
+// (ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND), `otherwise` what an errno
+// with no closer Win32 code becomes.
+DWORD ErrorFromErrno(int error, DWORD missing = ERROR_FILE_NOT_FOUND,
+                     DWORD otherwise = ERROR_ACCESS_DENIED);
+
+// Writes all of `size` bytes to `fd`, retrying short and interrupted
+// writes. Returns 0, or the errno of the failure (EIO when the file takes
+// no more bytes and says nothing).
+int WriteAll(int fd, const void *data, std::size_t size);
+
+// What ReplaceFileAtomically could not do: "write" the new content or
+// "replace" the old file, and the errno.
+struct ReplaceFailure {
+    const char *step;
+    int error;
+};
+
+// Replaces `file` with `bytes` so that a power loss at any moment leaves
+// either the old file or the new one, whole: writes `file`.w95-new, flushes
+// it to disk, renames it over `file` and flushes the directory. On failure
+// the temporary file is removed.
+std::optional<ReplaceFailure> ReplaceFileAtomically(
+    const std::filesystem::path &file, std::string_view bytes);
 
 // The read-only attribute lives in the owner-write bit of the host file.
 // The emulation checks it itself, since a host process running as root
@@ -32,9 +56,10 @@ FILETIME LastWriteTime(const struct stat &st);
 FILETIME LastAccessTime(const struct stat &st);
 FILETIME CreationTime(const std::filesystem::path &path, const struct stat &st);
 
-// Whether a handle of this process has the host file open (Windows refuses
-// to delete or rename an open file).
-bool IsOpenFile(const struct stat &st);
+// Whether two host stats are of the same file.
+inline bool SameFile(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 }  // namespace w95
 

@@ -9,15 +9,17 @@
 #include <optional>
 #include <string>
 
-#include "w95/fault_injection.h"
-#include "w95/file_names.h"
-#include "w95/host_files.h"
-#include "w95/machine.h"
-#include "w95/path_resolve.h"
+#include "emulated_process.h"
+#include "fault_injection.h"
+#include "host_files.h"
+#include "machine.h"
+#include "path_resolve.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using w95::FailWithLastError;
 
 // The Win32 rule for returning a text into a caller's buffer: the length
 // without the NUL when it fits, else the size needed with the NUL, and the
@@ -27,11 +29,6 @@ DWORD ReturnText(const std::string &text, LPSTR buffer, DWORD size) {
     if (buffer == nullptr || size <= length) return length + 1;
     std::memcpy(buffer, text.c_str(), text.size() + 1);
     return length;
-}
-
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
 }
 
 // The parsed and resolved form of a directory name, for the calls below.
@@ -98,43 +95,49 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
 }
 
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
-    if (DWORD e = w95::InjectedFault("SetCurrentDirectoryA")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("SetCurrentDirectoryA"))
+        return FailWithLastError(e);
     DWORD error = ERROR_SUCCESS;
     std::optional<DirectoryName> dir = LookupDirectory(lpPathName, &error);
-    if (!dir) return Fail(error);
-    if (!dir->exists) return Fail(ERROR_FILE_NOT_FOUND);
-    if (!S_ISDIR(dir->st.st_mode)) return Fail(ERROR_DIRECTORY);
+    if (!dir) return FailWithLastError(error);
+    if (!dir->exists) return FailWithLastError(ERROR_FILE_NOT_FOUND);
+    if (!S_ISDIR(dir->st.st_mode)) return FailWithLastError(ERROR_DIRECTORY);
     w95::TheMachine().currentDirectory = dir->windows.Text();
     return TRUE;
 }
 
 BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
                              LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
-    if (DWORD e = w95::InjectedFault("CreateDirectoryA")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("CreateDirectoryA"))
+        return FailWithLastError(e);
     (void)lpSecurityAttributes;
     DWORD error = ERROR_SUCCESS;
     std::optional<DirectoryName> dir = LookupDirectory(lpPathName, &error);
-    if (!dir) return Fail(error);
-    if (dir->windows.parts.empty()) return Fail(ERROR_ACCESS_DENIED);
+    if (!dir) return FailWithLastError(error);
+    if (dir->windows.parts.empty())
+        return FailWithLastError(ERROR_ACCESS_DENIED);
     struct stat link {};
     if (dir->exists || ::lstat(dir->host.c_str(), &link) == 0) {
-        return Fail(ERROR_ALREADY_EXISTS);
+        return FailWithLastError(ERROR_ALREADY_EXISTS);
     }
     if (::mkdir(dir->host.c_str(), 0777) != 0) {
-        return Fail(w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
+        return FailWithLastError(
+            w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
     }
     return TRUE;
 }
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
-    if (DWORD e = w95::InjectedFault("RemoveDirectoryA")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("RemoveDirectoryA"))
+        return FailWithLastError(e);
     DWORD error = ERROR_SUCCESS;
     std::optional<DirectoryName> dir = LookupDirectory(lpPathName, &error);
-    if (!dir) return Fail(error);
-    if (dir->windows.parts.empty()) return Fail(ERROR_ACCESS_DENIED);
-    if (!dir->exists) return Fail(ERROR_FILE_NOT_FOUND);
-    if (!S_ISDIR(dir->st.st_mode)) return Fail(ERROR_DIRECTORY);
-    if (w95::IsReadOnly(dir->st)) return Fail(ERROR_ACCESS_DENIED);
+    if (!dir) return FailWithLastError(error);
+    if (dir->windows.parts.empty())
+        return FailWithLastError(ERROR_ACCESS_DENIED);
+    if (!dir->exists) return FailWithLastError(ERROR_FILE_NOT_FOUND);
+    if (!S_ISDIR(dir->st.st_mode)) return FailWithLastError(ERROR_DIRECTORY);
+    if (w95::IsReadOnly(dir->st)) return FailWithLastError(ERROR_ACCESS_DENIED);
     // The current directory is in use and cannot go.
     DWORD ignored = 0;
     std::optional<fs::path> current =
@@ -142,14 +145,15 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     struct stat cst {};
     if (current && ::stat(current->c_str(), &cst) == 0 &&
         cst.st_dev == dir->st.st_dev && cst.st_ino == dir->st.st_ino) {
-        return Fail(ERROR_SHARING_VIOLATION);
+        return FailWithLastError(ERROR_SHARING_VIOLATION);
     }
     struct stat link {};
     if (::lstat(dir->host.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        return Fail(ERROR_DIRECTORY);  // a link is no directory to remove
+        return FailWithLastError(
+            ERROR_DIRECTORY);  // a link is no directory to remove
     }
     if (::rmdir(dir->host.c_str()) != 0) {
-        return Fail(w95::ErrorFromErrno(errno));
+        return FailWithLastError(w95::ErrorFromErrno(errno));
     }
     return TRUE;
 }

@@ -13,10 +13,11 @@
 #include <memory>
 #include <optional>
 
-#include "w95/fault_injection.h"
-#include "w95/file_names.h"
-#include "w95/host_files.h"
-#include "w95/path_resolve.h"
+#include "emulated_process.h"
+#include "fault_injection.h"
+#include "file_names.h"
+#include "host_files.h"
+#include "path_resolve.h"
 
 namespace fs = std::filesystem;
 
@@ -29,39 +30,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct OpenFile {
-    int fd = -1;
-    bool canRead = false;
-    bool canWrite = false;
-    DWORD shareMode = 0;
-    ~OpenFile() {
-        if (fd >= 0) ::close(fd);
-    }
-};
+using w95::FailWithLastError;
 
-// Open files by handle. Handles are never reused within a run, so a handle
-// used after CloseHandle is reported as invalid instead of reaching another
-// file.
-struct FileTable {
-    std::map<HANDLE, std::unique_ptr<OpenFile>> files;
-    std::uintptr_t next = 0x1000;
+using w95::OpenFile;
 
-    HANDLE Add(std::unique_ptr<OpenFile> file) {
-        HANDLE h = reinterpret_cast<HANDLE>(next);
-        next += 4;
-        files.emplace(h, std::move(file));
-        return h;
-    }
-    OpenFile *Find(HANDLE h) {
-        auto it = files.find(h);
-        return it == files.end() ? nullptr : it->second.get();
-    }
-};
-
-FileTable &Files() {
-    static FileTable table;
-    return table;
-}
+w95::OpenFiles &Files() { return w95::Process().files; }
 
 struct HostEntry {
     fs::path path;
@@ -83,29 +56,6 @@ std::optional<HostEntry> Lookup(LPCSTR name, DWORD *error) {
         return std::nullopt;
     }
     return entry;
-}
-
-bool SameFile(const struct stat &a, const struct stat &b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
-// Writes all of `size` bytes, retrying short writes.
-bool WriteAll(int fd, const char *data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Copies the bytes of `from` into a new or emptied `to`, with the source's
@@ -130,8 +80,8 @@ DWORD CopyHostFile(const HostEntry &from, const fs::path &to) {
             break;
         }
         if (n == 0) break;
-        if (!WriteAll(out, buffer, static_cast<size_t>(n))) {
-            result = w95::ErrorFromErrno(errno);
+        if (int error = w95::WriteAll(out, buffer, static_cast<size_t>(n))) {
+            result = w95::ErrorFromErrno(error);
             break;
         }
     }
@@ -156,7 +106,7 @@ DWORD CopyHostFile(const HostEntry &from, const fs::path &to) {
 bool ShareConflict(const struct stat &st, bool read, bool write, DWORD share) {
     for (const auto &[handle, file] : Files().files) {
         struct stat open {};
-        if (::fstat(file->fd, &open) != 0 || !SameFile(open, st)) continue;
+        if (::fstat(file->fd, &open) != 0 || !w95::SameFile(open, st)) continue;
         if ((read && !(file->shareMode & FILE_SHARE_READ)) ||
             (write && !(file->shareMode & FILE_SHARE_WRITE)) ||
             (file->canRead && !(share & FILE_SHARE_READ)) ||
@@ -173,18 +123,6 @@ bool EndsInSeparator(LPCSTR name) {
 }
 
 }  // namespace
-
-namespace w95 {
-
-bool IsOpenFile(const struct stat &st) {
-    for (const auto &[handle, file] : Files().files) {
-        struct stat open {};
-        if (::fstat(file->fd, &open) == 0 && SameFile(open, st)) return true;
-    }
-    return false;
-}
-
-}  // namespace w95
 
 extern "C" {
 
@@ -283,14 +221,14 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
     if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
-    if (DWORD e = w95::InjectedFault("ReadFile")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("ReadFile")) return FailWithLastError(e);
     OpenFile *file = Files().Find(hFile);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (file == nullptr) return FailWithLastError(ERROR_INVALID_HANDLE);
     if (lpNumberOfBytesRead == nullptr || lpOverlapped != nullptr ||
         (lpBuffer == nullptr && nNumberOfBytesToRead > 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     }
-    if (!file->canRead) return Fail(ERROR_ACCESS_DENIED);
+    if (!file->canRead) return FailWithLastError(ERROR_ACCESS_DENIED);
     char *out = static_cast<char *>(lpBuffer);
     DWORD done = 0;
     while (done < nNumberOfBytesToRead) {
@@ -298,7 +236,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
         if (n < 0) {
             if (errno == EINTR) continue;
             *lpNumberOfBytesRead = done;
-            return Fail(ERROR_READ_FAULT);
+            return FailWithLastError(ERROR_READ_FAULT);
         }
         if (n == 0) break;
         done += static_cast<DWORD>(n);
@@ -312,14 +250,14 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
                       LPDWORD lpNumberOfBytesWritten,
                       LPOVERLAPPED lpOverlapped) {
     if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
-    if (DWORD e = w95::InjectedFault("WriteFile")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("WriteFile")) return FailWithLastError(e);
     OpenFile *file = Files().Find(hFile);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (file == nullptr) return FailWithLastError(ERROR_INVALID_HANDLE);
     if (lpNumberOfBytesWritten == nullptr || lpOverlapped != nullptr ||
         (lpBuffer == nullptr && nNumberOfBytesToWrite > 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     }
-    if (!file->canWrite) return Fail(ERROR_ACCESS_DENIED);
+    if (!file->canWrite) return FailWithLastError(ERROR_ACCESS_DENIED);
     const char *in = static_cast<const char *>(lpBuffer);
     DWORD done = 0;
     while (done < nNumberOfBytesToWrite) {
@@ -327,7 +265,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
         if (n < 0) {
             if (errno == EINTR) continue;
             *lpNumberOfBytesWritten = done;
-            return Fail(w95::ErrorFromErrno(errno));
+            return FailWithLastError(w95::ErrorFromErrno(errno));
         }
         done += static_cast<DWORD>(n);
     }
@@ -382,11 +320,12 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
-    if (DWORD e = w95::InjectedFault("FlushFileBuffers")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("FlushFileBuffers"))
+        return FailWithLastError(e);
     OpenFile *file = Files().Find(hFile);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
-    if (!file->canWrite) return Fail(ERROR_ACCESS_DENIED);
-    if (::fsync(file->fd) != 0) return Fail(ERROR_WRITE_FAULT);
+    if (file == nullptr) return FailWithLastError(ERROR_INVALID_HANDLE);
+    if (!file->canWrite) return FailWithLastError(ERROR_ACCESS_DENIED);
+    if (::fsync(file->fd) != 0) return FailWithLastError(ERROR_WRITE_FAULT);
     return TRUE;
 }
 
@@ -413,11 +352,12 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime,
                         LPFILETIME lpLastAccessTime,
                         LPFILETIME lpLastWriteTime) {
-    if (DWORD e = w95::InjectedFault("GetFileTime")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("GetFileTime"))
+        return FailWithLastError(e);
     OpenFile *file = Files().Find(hFile);
     struct stat st {};
     if (file == nullptr || ::fstat(file->fd, &st) != 0) {
-        return Fail(ERROR_INVALID_HANDLE);
+        return FailWithLastError(ERROR_INVALID_HANDLE);
     }
     if (lpCreationTime != nullptr) {
         char link[64];
@@ -431,84 +371,89 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime,
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-    if (DWORD e = w95::InjectedFault("CloseHandle")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("CloseHandle"))
+        return FailWithLastError(e);
     auto &files = Files().files;
     auto it = files.find(hObject);
-    if (it == files.end()) return Fail(ERROR_INVALID_HANDLE);
+    if (it == files.end()) return FailWithLastError(ERROR_INVALID_HANDLE);
     int fd = it->second->fd;
     it->second->fd = -1;
     files.erase(it);
-    if (::close(fd) != 0) return Fail(ERROR_WRITE_FAULT);
+    if (::close(fd) != 0) return FailWithLastError(ERROR_WRITE_FAULT);
     return TRUE;
 }
 
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
                       BOOL bFailIfExists) {
-    if (DWORD e = w95::InjectedFault("CopyFileA")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("CopyFileA")) return FailWithLastError(e);
     DWORD error = ERROR_SUCCESS;
     std::optional<HostEntry> from = Lookup(lpExistingFileName, &error);
-    if (!from) return Fail(error);
-    if (!from->exists) return Fail(ERROR_FILE_NOT_FOUND);
-    if (S_ISDIR(from->st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    if (!from) return FailWithLastError(error);
+    if (!from->exists) return FailWithLastError(ERROR_FILE_NOT_FOUND);
+    if (S_ISDIR(from->st.st_mode))
+        return FailWithLastError(ERROR_ACCESS_DENIED);
     if (ShareConflict(from->st, true, false, FILE_SHARE_READ)) {
-        return Fail(ERROR_SHARING_VIOLATION);
+        return FailWithLastError(ERROR_SHARING_VIOLATION);
     }
     std::optional<HostEntry> to = Lookup(lpNewFileName, &error);
-    if (!to) return Fail(error);
+    if (!to) return FailWithLastError(error);
     if (to->exists) {
-        if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
+        if (bFailIfExists) return FailWithLastError(ERROR_FILE_EXISTS);
         if (S_ISDIR(to->st.st_mode) || w95::IsReadOnly(to->st)) {
-            return Fail(ERROR_ACCESS_DENIED);
+            return FailWithLastError(ERROR_ACCESS_DENIED);
         }
         // The source is open for reading while the target is rewritten.
-        if (SameFile(from->st, to->st) || w95::IsOpenFile(to->st)) {
-            return Fail(ERROR_SHARING_VIOLATION);
+        if (w95::SameFile(from->st, to->st) || Files().IsOpen(to->st)) {
+            return FailWithLastError(ERROR_SHARING_VIOLATION);
         }
     }
     DWORD result = CopyHostFile(*from, to->path);
-    if (result != ERROR_SUCCESS) return Fail(result);
+    if (result != ERROR_SUCCESS) return FailWithLastError(result);
     return TRUE;
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-    if (DWORD e = w95::InjectedFault("DeleteFileA")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("DeleteFileA"))
+        return FailWithLastError(e);
     DWORD error = ERROR_SUCCESS;
     std::optional<HostEntry> entry = Lookup(lpFileName, &error);
-    if (!entry) return Fail(error);
+    if (!entry) return FailWithLastError(error);
     struct stat link {};
     if (::lstat(entry->path.c_str(), &link) != 0) {
-        return Fail(ERROR_FILE_NOT_FOUND);
+        return FailWithLastError(ERROR_FILE_NOT_FOUND);
     }
     if (entry->exists) {
         if (S_ISDIR(entry->st.st_mode) || w95::IsReadOnly(entry->st)) {
-            return Fail(ERROR_ACCESS_DENIED);
+            return FailWithLastError(ERROR_ACCESS_DENIED);
         }
-        if (w95::IsOpenFile(entry->st)) return Fail(ERROR_SHARING_VIOLATION);
+        if (Files().IsOpen(entry->st))
+            return FailWithLastError(ERROR_SHARING_VIOLATION);
     }
     if (::unlink(entry->path.c_str()) != 0) {
-        return Fail(w95::ErrorFromErrno(errno));
+        return FailWithLastError(w95::ErrorFromErrno(errno));
     }
     return TRUE;
 }
 
 BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
-    if (DWORD e = w95::InjectedFault("MoveFileA")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("MoveFileA")) return FailWithLastError(e);
     DWORD error = ERROR_SUCCESS;
     std::optional<w95::WindowsPath> source =
         w95::ParseWindowsPath(lpExistingFileName, &error);
-    if (!source) return Fail(error);
+    if (!source) return FailWithLastError(error);
     // A drive's root is no entry that could move (it is the drive folder).
-    if (source->parts.empty()) return Fail(ERROR_ACCESS_DENIED);
+    if (source->parts.empty()) return FailWithLastError(ERROR_ACCESS_DENIED);
     std::optional<HostEntry> from = Lookup(lpExistingFileName, &error);
-    if (!from) return Fail(error);
-    if (!from->exists) return Fail(ERROR_FILE_NOT_FOUND);
+    if (!from) return FailWithLastError(error);
+    if (!from->exists) return FailWithLastError(ERROR_FILE_NOT_FOUND);
     std::optional<HostEntry> to = Lookup(lpNewFileName, &error);
-    if (!to) return Fail(error);
-    bool sameEntry = to->exists && SameFile(from->st, to->st) &&
+    if (!to) return FailWithLastError(error);
+    bool sameEntry = to->exists && w95::SameFile(from->st, to->st) &&
                      from->path.parent_path() == to->path.parent_path();
-    if (to->exists && !sameEntry) return Fail(ERROR_ALREADY_EXISTS);
-    if (!S_ISDIR(from->st.st_mode) && w95::IsOpenFile(from->st)) {
-        return Fail(ERROR_SHARING_VIOLATION);
+    if (to->exists && !sameEntry)
+        return FailWithLastError(ERROR_ALREADY_EXISTS);
+    if (!S_ISDIR(from->st.st_mode) && Files().IsOpen(from->st)) {
+        return FailWithLastError(ERROR_SHARING_VIOLATION);
     }
     fs::path target = to->path;
     if (sameEntry) {
@@ -521,22 +466,24 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
         if (target == from->path) return TRUE;
     }
     if (::rename(from->path.c_str(), target.c_str()) == 0) return TRUE;
-    if (errno != EXDEV) return Fail(w95::ErrorFromErrno(errno));
+    if (errno != EXDEV) return FailWithLastError(w95::ErrorFromErrno(errno));
     // Another drive on another host file system: files are copied and the
     // original removed; directories cannot move between drives.
-    if (S_ISDIR(from->st.st_mode)) return Fail(ERROR_NOT_SAME_DEVICE);
+    if (S_ISDIR(from->st.st_mode))
+        return FailWithLastError(ERROR_NOT_SAME_DEVICE);
     DWORD result = CopyHostFile(*from, target);
-    if (result != ERROR_SUCCESS) return Fail(result);
+    if (result != ERROR_SUCCESS) return FailWithLastError(result);
     ::unlink(from->path.c_str());
     return TRUE;
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-    if (DWORD e = w95::InjectedFault("SetFileAttributesA")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("SetFileAttributesA"))
+        return FailWithLastError(e);
     DWORD error = ERROR_SUCCESS;
     std::optional<HostEntry> entry = Lookup(lpFileName, &error);
-    if (!entry) return Fail(error);
-    if (!entry->exists) return Fail(ERROR_FILE_NOT_FOUND);
+    if (!entry) return FailWithLastError(error);
+    if (!entry->exists) return FailWithLastError(ERROR_FILE_NOT_FOUND);
     mode_t mode = entry->st.st_mode & 07777;
     if (dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
         mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
@@ -544,7 +491,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
         mode |= S_IWUSR;
     }
     if (::chmod(entry->path.c_str(), mode) != 0) {
-        return Fail(w95::ErrorFromErrno(errno));
+        return FailWithLastError(w95::ErrorFromErrno(errno));
     }
     return TRUE;
 }

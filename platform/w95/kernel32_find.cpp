@@ -15,29 +15,20 @@
 #include <system_error>
 #include <vector>
 
-#include "w95/fault_injection.h"
-#include "w95/file_names.h"
-#include "w95/find_pattern.h"
-#include "w95/host_files.h"
+#include "fault_injection.h"
+#include "file_names.h"
+#include "path_resolve.h"
+#include "emulated_process.h"
+#include "find_pattern.h"
+#include "host_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Search {
-    std::vector<WIN32_FIND_DATAA> found;
-    size_t next = 0;
-};
+using w95::Search;
 
-struct SearchTable {
-    std::map<HANDLE, Search> searches;
-    std::uintptr_t next = 0x5000;
-};
-
-SearchTable &Searches() {
-    static SearchTable table;
-    return table;
-}
+w95::Searches &Searches() { return w95::Process().searches; }
 
 bool Describe(const fs::path &host, const std::string &name,
               WIN32_FIND_DATAA *data) {
@@ -128,7 +119,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName,
     }
     *lpFindFileData = search.found[0];
     search.next = 1;
-    SearchTable &table = Searches();
+    w95::Searches &table = Searches();
     HANDLE h = reinterpret_cast<HANDLE>(table.next);
     table.next += 4;
     table.searches.emplace(h, std::move(search));

@@ -8,7 +8,8 @@
 #include <map>
 #include <memory>
 
-#include "w95/fault_injection.h"
+#include "emulated_process.h"
+#include "fault_injection.h"
 
 #ifndef ERROR_NOT_LOCKED
 #define ERROR_NOT_LOCKED 158L
@@ -20,26 +21,10 @@ namespace {
 // space.
 constexpr SIZE_T kLargestBlock = 0x7FFFFFFF;
 
-struct Block {
-    void *data = nullptr;
-    SIZE_T size = 0;
-    bool moveable = false;
-    unsigned lockCount = 0;
-};
+using Block = w95::LocalBlock;
+using FreeData = w95::FreeLocalBlock;
 
-struct FreeData {
-    void operator()(Block *block) const {
-        std::free(block->data);
-        delete block;
-    }
-};
-
-// Blocks by handle: the data pointer for fixed blocks, the Block itself for
-// moveable ones.
-std::map<HLOCAL, std::unique_ptr<Block, FreeData>> &Blocks() {
-    static std::map<HLOCAL, std::unique_ptr<Block, FreeData>> blocks;
-    return blocks;
-}
+w95::LocalBlocks &Blocks() { return w95::Process().localMemory; }
 
 Block *FindBlock(HLOCAL handle) {
     auto &blocks = Blocks();

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "w95/fault_injection.h"
-#include "w95/file_names.h"
+#include "fault_injection.h"
+#include "file_names.h"
 
 namespace {
 

@@ -5,17 +5,15 @@
 
 #include <cstdint>
 
-#include "w95/fault_injection.h"
+#include "emulated_process.h"
+#include "fault_injection.h"
 
 namespace {
 
+using w95::FailWithLastError;
+
 constexpr std::uint64_t kTicksPerSecond = 10000000;
 constexpr std::uint64_t kTicksPerDay = kTicksPerSecond * 86400;
-
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
 
 std::uint64_t Ticks(const FILETIME &ft) {
     return (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
@@ -64,12 +62,14 @@ extern "C" {
 
 BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime,
                                  LPSYSTEMTIME lpSystemTime) {
-    if (DWORD e = w95::InjectedFault("FileTimeToSystemTime")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("FileTimeToSystemTime"))
+        return FailWithLastError(e);
     if (lpFileTime == nullptr || lpSystemTime == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     }
     std::uint64_t ticks = Ticks(*lpFileTime);
-    if (ticks > 0x7FFFFFFFFFFFFFFFULL) return Fail(ERROR_INVALID_PARAMETER);
+    if (ticks > 0x7FFFFFFFFFFFFFFFULL)
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     std::int64_t days = static_cast<std::int64_t>(ticks / kTicksPerDay);
     std::uint64_t inDay = ticks % kTicksPerDay;
     int year, month, day;
@@ -89,18 +89,21 @@ BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime,
 
 BOOL WINAPI FileTimeToDosDateTime(const FILETIME *lpFileTime, LPWORD lpFatDate,
                                   LPWORD lpFatTime) {
-    if (DWORD e = w95::InjectedFault("FileTimeToDosDateTime")) return Fail(e);
+    if (DWORD e = w95::InjectedFault("FileTimeToDosDateTime"))
+        return FailWithLastError(e);
     if (lpFileTime == nullptr || lpFatDate == nullptr || lpFatTime == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     }
     std::uint64_t ticks = Ticks(*lpFileTime);
-    if (ticks > 0x7FFFFFFFFFFFFFFFULL) return Fail(ERROR_INVALID_PARAMETER);
+    if (ticks > 0x7FFFFFFFFFFFFFFFULL)
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     std::int64_t days = static_cast<std::int64_t>(ticks / kTicksPerDay);
     std::uint64_t seconds = ticks % kTicksPerDay / kTicksPerSecond;
     int year, month, day;
     CivilFromDays(days, &year, &month, &day);
     // The DOS date holds the years 1980 to 2107 in 7 bits.
-    if (year < 1980 || year > 2107) return Fail(ERROR_INVALID_PARAMETER);
+    if (year < 1980 || year > 2107)
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     *lpFatDate = static_cast<WORD>(((year - 1980) << 9) | (month << 5) | day);
     *lpFatTime =
         static_cast<WORD>(((seconds / 3600) << 11) |
@@ -110,8 +113,10 @@ BOOL WINAPI FileTimeToDosDateTime(const FILETIME *lpFileTime, LPWORD lpFatDate,
 
 BOOL WINAPI DosDateTimeToFileTime(WORD wFatDate, WORD wFatTime,
                                   LPFILETIME lpFileTime) {
-    if (DWORD e = w95::InjectedFault("DosDateTimeToFileTime")) return Fail(e);
-    if (lpFileTime == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (DWORD e = w95::InjectedFault("DosDateTimeToFileTime"))
+        return FailWithLastError(e);
+    if (lpFileTime == nullptr)
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     int year = 1980 + (wFatDate >> 9);
     int month = (wFatDate >> 5) & 0x0F;
     int day = wFatDate & 0x1F;
@@ -120,7 +125,7 @@ BOOL WINAPI DosDateTimeToFileTime(WORD wFatDate, WORD wFatTime,
     int second = (wFatTime & 0x1F) * 2;
     if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
         hour > 23 || minute > 59 || second > 59) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
     }
     std::uint64_t ticks =
         static_cast<std::uint64_t>(DaysFromCivil(year, month, day)) *

@@ -1,6 +1,8 @@
+// Loading the machine: machine.ini, the registry, the start directory.
 #include "machine.h"
 
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -10,49 +12,11 @@
 #include "emulator_error.h"
 #include "path_resolve.h"
 #include "registry_store.h"
+#include "text_helpers.h"
 
 namespace w95 {
 
-void StartClock(DWORD ticks, bool virtualClock);  // kernel32_process.cpp
-
 namespace {
-
-Machine theMachine;
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
-// A 32-bit number, decimal or 0x hex, nothing else on the line.
-bool ParseDword(const char *text, DWORD *value) {
-    std::string_view t(text);
-    int base = 10;
-    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-        base = 16;
-        t.remove_prefix(2);
-    }
-    if (t.empty()) return false;
-    unsigned long long v = 0;
-    for (char c : t) {
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && std::isxdigit(static_cast<unsigned char>(c)))
-            digit = std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
-        else
-            return false;
-        v = v * base + digit;
-        if (v > 0xFFFFFFFFull) return false;
-    }
-    *value = static_cast<DWORD>(v);
-    return true;
-}
 
 // "X:\..." with a drive letter, the only form the directory keys take.
 bool IsAbsoluteWindowsPath(std::string_view path) {
@@ -61,19 +25,11 @@ bool IsAbsoluteWindowsPath(std::string_view path) {
            path[1] == ':' && (path[2] == '\\' || path[2] == '/');
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
 // Applies one "name=value" of a section; returns what is wrong with it, or
 // an empty text.
 std::string ApplyIniEntry(MachineSettings &s, std::string_view section,
                           const std::string &name, const std::string &value) {
-    if (!EqualsIgnoringCase(section, "machine"))
+    if (!EqualsIgnoringAsciiCase(section, "machine"))
         return "unknown section [" + std::string(section) + "]";
     auto directory = [&](std::string *target) -> std::string {
         if (!IsAbsoluteWindowsPath(value))
@@ -87,26 +43,26 @@ std::string ApplyIniEntry(MachineSettings &s, std::string_view section,
         return "";
     };
     std::string_view key(name);
-    if (EqualsIgnoringCase(key, "Version")) {
+    if (EqualsIgnoringAsciiCase(key, "Version")) {
         if (!ParseDword(value.c_str(), &s.version))
             return "Version '" + value + "' is not a 32-bit number";
-    } else if (EqualsIgnoringCase(key, "TickCount")) {
+    } else if (EqualsIgnoringAsciiCase(key, "TickCount")) {
         if (!ParseDword(value.c_str(), &s.tickCount))
             return "TickCount '" + value + "' is not a 32-bit number";
-    } else if (EqualsIgnoringCase(key, "Clock")) {
-        if (EqualsIgnoringCase(value, "real"))
+    } else if (EqualsIgnoringAsciiCase(key, "Clock")) {
+        if (EqualsIgnoringAsciiCase(value, "real"))
             s.virtualClock = false;
-        else if (EqualsIgnoringCase(value, "virtual"))
+        else if (EqualsIgnoringAsciiCase(value, "virtual"))
             s.virtualClock = true;
         else
             return "Clock '" + value + "' is neither real nor virtual";
-    } else if (EqualsIgnoringCase(key, "WindowsDirectory")) {
+    } else if (EqualsIgnoringAsciiCase(key, "WindowsDirectory")) {
         return directory(&s.windowsDirectory);
-    } else if (EqualsIgnoringCase(key, "SystemDirectory")) {
+    } else if (EqualsIgnoringAsciiCase(key, "SystemDirectory")) {
         return directory(&s.systemDirectory);
-    } else if (EqualsIgnoringCase(key, "TempPath")) {
+    } else if (EqualsIgnoringAsciiCase(key, "TempPath")) {
         return directory(&s.tempPath);
-    } else if (EqualsIgnoringCase(key, "CurrentDirectory")) {
+    } else if (EqualsIgnoringAsciiCase(key, "CurrentDirectory")) {
         return directory(&s.currentDirectory);
     } else {
         return "unknown key '" + name + "'";
@@ -116,8 +72,6 @@ std::string ApplyIniEntry(MachineSettings &s, std::string_view section,
 
 }  // namespace
 
-Machine &TheMachine() { return theMachine; }
-
 // The usual INI form: "[section]" lines, "name=value" (or "name: value")
 // lines, blank lines, and comments from ";" or "#" at the start of a line or
 // from " ;" within a value. Lines of any length; LF or CR LF.
@@ -125,14 +79,11 @@ MachineSettings ParseMachineIni(const std::string &text,
                                 const std::string &source) {
     MachineSettings settings;
     std::string section;
-    std::string_view rest(text);
-    if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
-    for (int line = 1; !rest.empty(); ++line) {
-        std::size_t end = rest.find('\n');
-        std::string_view l = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size()
-                                                         : end + 1);
-        if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    std::string_view body(text);
+    if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
+    int line = 0;
+    for (std::string_view l : SplitLines(body)) {
+        ++line;
         l = TrimBlanks(l);
         auto fail = [&](const std::string &what) {
             throw EmulatorFailure(source + " line " + std::to_string(line) +
@@ -196,13 +147,18 @@ void LoadMachine(const std::filesystem::path &directory) {
 
     LoadRegistry(root / "registry.reg");
 
+    Machine &theMachine = TheMachine();
     theMachine.directory = root;
     theMachine.settings = settings;
     // In the form GetCurrentDirectoryA gives: "C:\WINDOWS", not "c:/windows/".
     theMachine.currentDirectory =
         FullWindowsPath(settings.currentDirectory.c_str());
     theMachine.restartRequested = false;
-    StartClock(settings.tickCount, settings.virtualClock);
+    Clock &clock = Process().clock;
+    clock.startTicks = settings.tickCount;
+    clock.isVirtual = settings.virtualClock;
+    clock.virtualTicks = settings.tickCount;
+    clock.start = std::chrono::steady_clock::now();
 }
 
 void SetStartDirectory(const std::string &given) {
@@ -218,11 +174,11 @@ void SetStartDirectory(const std::string &given) {
     if (!host || !std::filesystem::is_directory(*host, ec))
         throw EmulatorFailure("W95_CWD '" + given +
                               "' is not a folder of the machine");
-    theMachine.currentDirectory = FullWindowsPath(windowsPath.c_str());
+    TheMachine().currentDirectory = FullWindowsPath(windowsPath.c_str());
 }
 
 void WriteBackMachine() {
-    WriteBackRegistry(theMachine.directory / "registry.reg");
+    WriteBackRegistry(TheMachine().directory / "registry.reg");
 }
 
 }  // namespace w95

@@ -1,5 +1,5 @@
-// The emulated machine: its directory, its settings from machine.ini and the
-// state of the running program that more than one Win32 library shares.
+// Loading the emulated machine: its directory, its settings from machine.ini,
+// its start directory, and writing it back at the end of the run.
 #ifndef W95_MACHINE_H
 #define W95_MACHINE_H
 
@@ -8,28 +8,9 @@
 #include <filesystem>
 #include <string>
 
+#include "emulated_process.h"
+
 namespace w95 {
-
-struct MachineSettings {
-    DWORD version = 0xC3B60004;
-    std::string windowsDirectory = "C:\\WINDOWS";
-    std::string systemDirectory = "C:\\WINDOWS\\SYSTEM";
-    std::string tempPath = "C:\\WINDOWS\\TEMP\\";
-    std::string currentDirectory = "C:\\";
-    DWORD tickCount = 0;
-    bool virtualClock = false;
-};
-
-struct Machine {
-    std::filesystem::path directory;  // absolute, symbolic links resolved
-    MachineSettings settings;
-    std::string programName;       // "parlod", "setup", ...
-    std::string currentDirectory;  // Windows form, "C:\" or "A:\DISK1"
-    bool restartRequested = false;
-};
-
-// The machine of this process. Valid after LoadMachine.
-Machine &TheMachine();
 
 // Makes `directory` the machine of this process: reads its machine.ini
 // (absent means the defaults) and its registry, and starts the clock.

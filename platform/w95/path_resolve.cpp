@@ -1,11 +1,11 @@
 // Windows paths to host paths inside the machine directory.
-#include "w95/path_resolve.h"
+#include "path_resolve.h"
 
 #include <cstring>
 #include <system_error>
 
-#include "w95/file_names.h"
-#include "w95/machine.h"
+#include "file_names.h"
+#include "emulated_process.h"
 
 namespace fs = std::filesystem;
 
@@ -70,9 +70,10 @@ bool IsWithin(const fs::path &inner, const fs::path &outer) {
 }
 
 const fs::path &MachineRoot() {
-    static fs::path cachedFor;
-    static fs::path canonical;
-    const fs::path &dir = TheMachine().directory;
+    EmulatedProcess &process = Process();
+    fs::path &cachedFor = process.machineRootFor;
+    fs::path &canonical = process.machineRoot;
+    const fs::path &dir = process.machine.directory;
     if (dir != cachedFor || canonical.empty()) {
         std::error_code ec;
         canonical = fs::weakly_canonical(dir, ec);

@@ -1,9 +1,10 @@
 // REGEDIT4 text: the reader and the writer.
-#include "w95/regedit4.h"
+#include "regedit4.h"
 
 #include <cstdio>
 
-#include "w95/emulator_error.h"
+#include "emulator_error.h"
+#include "text_helpers.h"
 
 namespace w95::regedit4 {
 
@@ -22,22 +23,6 @@ int HexValue(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
 }
 
 bool OnlyBlanks(std::string_view s) { return TrimBlanks(s).empty(); }
@@ -76,7 +61,7 @@ class Reader {
     void Run() {
         std::string_view line;
         if (!lines_.Next(&line) || TrimBlanks(line) != "REGEDIT4")
-            Fail(source_, 1, "the first line is not REGEDIT4");
+            ThrowMalformed(source_, 1, "the first line is not REGEDIT4");
         while (lines_.Next(&line)) {
             std::string_view l = TrimBlanks(line);
             if (l.empty() || l.front() == ';') continue;
@@ -91,7 +76,7 @@ class Reader {
 
   private:
     [[noreturn]] void Error(const std::string &what) {
-        Fail(source_, lines_.Number(), what);
+        ThrowMalformed(source_, lines_.Number(), what);
     }
 
     void Section(std::string_view l) {
@@ -167,7 +152,7 @@ class Reader {
             handler_.Value(name_, REG_SZ, data_, first);
         } else if (rest == "-") {
             handler_.RemoveValue(name_, first);
-        } else if (StartsWithNoCase(rest, "dword:")) {
+        } else if (StartsWithIgnoringAsciiCase(rest, "dword:")) {
             std::string_view digits = rest.substr(6);
             if (digits.empty() || digits.size() > 8)
                 Error("a dword needs 1 to 8 hex digits");
@@ -180,7 +165,7 @@ class Reader {
             for (int i = 0; i < 4; ++i)
                 data_.push_back(static_cast<BYTE>(v >> (8 * i)));
             handler_.Value(name_, REG_DWORD, data_, first);
-        } else if (StartsWithNoCase(rest, "hex")) {
+        } else if (StartsWithIgnoringAsciiCase(rest, "hex")) {
             DWORD type = REG_BINARY;
             std::size_t p = 3;
             if (p < rest.size() && rest[p] == '(') {
@@ -279,7 +264,8 @@ void AppendKeySection(std::string &out, const std::string &path,
 
 }  // namespace
 
-void Fail(const std::string &source, int line, const std::string &what) {
+void ThrowMalformed(const std::string &source, int line,
+                    const std::string &what) {
     throw EmulatorFailure(source + " line " + std::to_string(line) + ": " +
                           what);
 }

@@ -32,11 +32,11 @@ class Handler {
 
 // Reads REGEDIT4 text (LF or CR LF lines, "\" continuations of hex data).
 // A malformed line throws EmulatorFailure "<source> line N: <what>"; a
-// handler may throw the same way, using Fail below.
+// handler may throw the same way, using ThrowMalformed below.
 void Parse(std::string_view text, const std::string &source, Handler &handler);
 
-[[noreturn]] void Fail(const std::string &source, int line,
-                       const std::string &what);
+[[noreturn]] void ThrowMalformed(const std::string &source, int line,
+                                 const std::string &what);
 
 // "REGEDIT4" and its line end: the start of every file.
 void AppendHeader(std::string &out);

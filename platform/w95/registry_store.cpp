@@ -1,6 +1,6 @@
 // The in-memory registry: the key tree, its two roots and their aliases,
 // open key handles, and registry.reg in and out.
-#include "w95/registry_store.h"
+#include "registry_store.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,8 +12,9 @@
 #include <iterator>
 #include <system_error>
 
-#include "w95/emulator_error.h"
-#include "w95/regedit4.h"
+#include "emulator_error.h"
+#include "host_files.h"
+#include "regedit4.h"
 
 namespace fs = std::filesystem;
 
@@ -109,7 +110,8 @@ class TreeBuilder : public regedit4::Handler {
         RegKey *base = c.users ? &users_ : &localMachine_;
         if (remove) {
             if (path.empty())
-                regedit4::Fail(source_, line, "a root key cannot be deleted");
+                regedit4::ThrowMalformed(source_, line,
+                                         "a root key cannot be deleted");
             cacheKeys_.clear();
             cacheParts_.clear();
             current_ = nullptr;
@@ -176,7 +178,8 @@ class ImportChecker : public regedit4::Handler {
     void Key(RegRoot, const std::vector<std::string_view> &path, bool remove,
              int line) override {
         if (remove && path.empty())
-            regedit4::Fail(source_, line, "a root key cannot be deleted");
+            regedit4::ThrowMalformed(source_, line,
+                                     "a root key cannot be deleted");
     }
     void Value(std::string_view, DWORD, const std::vector<BYTE> &,
                int) override {}
@@ -197,7 +200,8 @@ class SavedKeyBuilder : public regedit4::Handler {
     void Key(RegRoot root, const std::vector<std::string_view> &path,
              bool remove, int line) override {
         if (remove)
-            regedit4::Fail(source_, line, "a deletion in a saved key file");
+            regedit4::ThrowMalformed(source_, line,
+                                     "a deletion in a saved key file");
         CanonicalPath c = Canonical(root, path);
         if (!haveBase_) {
             base_ = c;
@@ -210,7 +214,8 @@ class SavedKeyBuilder : public regedit4::Handler {
         for (std::size_t i = 0; below && i < base_.parts.size(); ++i)
             below = SameRegistryName(c.parts[i], base_.parts[i]);
         if (!below)
-            regedit4::Fail(source_, line, "a key outside the saved key");
+            regedit4::ThrowMalformed(source_, line,
+                                     "a key outside the saved key");
         RegKey *k = &into_;
         for (std::size_t i = base_.parts.size(); i < c.parts.size(); ++i)
             k = &k->Child(c.parts[i]);
@@ -221,7 +226,8 @@ class SavedKeyBuilder : public regedit4::Handler {
         current_->SetValue(name, type, data.data(), data.size());
     }
     void RemoveValue(std::string_view, int line) override {
-        regedit4::Fail(source_, line, "a deletion in a saved key file");
+        regedit4::ThrowMalformed(source_, line,
+                                 "a deletion in a saved key file");
     }
     bool HaveBase() const { return haveBase_; }
 
@@ -538,7 +544,8 @@ void ParseSavedKey(std::string_view text, const std::string &source,
     SavedKeyBuilder builder(into, source);
     regedit4::Parse(text, source, builder);
     if (!builder.HaveBase())
-        regedit4::Fail(source, 1, "no key section in a saved key file");
+        regedit4::ThrowMalformed(source, 1,
+                                 "no key section in a saved key file");
 }
 
 std::string ExportRegistryText(const std::string &keyPath) {
@@ -606,31 +613,10 @@ void WriteBackRegistry(const fs::path &file) {
     Registry &r = TheRegistry();
     if (r.changes == r.writtenChanges) return;
     std::string text = WholeRegistryText();
-    fs::path temporary = file;
-    temporary += ".w95-new";
-    auto fail = [&](const char *what, int error) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw EmulatorFailure(file.string() + ": cannot " + what + ": " +
-                              std::strerror(error));
-    };
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) fail("write", errno);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int error = n < 0 ? errno : EIO;
-            ::close(fd);
-            fail("write", error);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    int error = ::fsync(fd) != 0 ? errno : 0;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error != 0) fail("write", error);
-    if (::rename(temporary.c_str(), file.c_str()) != 0) fail("replace", errno);
+    if (std::optional<ReplaceFailure> failure =
+            ReplaceFileAtomically(file, text))
+        throw EmulatorFailure(file.string() + ": cannot " + failure->step +
+                              ": " + std::strerror(failure->error));
     r.writtenChanges = r.changes;
 }
 

@@ -9,7 +9,6 @@
 
 #include "emulator_error.h"
 #include "file_names.h"
-#include "machine.h"
 
 namespace w95 {
 
@@ -339,45 +338,6 @@ VersionRecord ReadVersionRecord(const Resource &resource) {
         }
     }
     return v;
-}
-
-namespace {
-
-std::optional<std::vector<std::uint8_t>> replacementBytes;
-std::optional<ResourceFile> programResources;
-bool programResourcesRead = false;
-
-std::string ProgramSource() {
-    std::string program = TheMachine().programName;
-    return (program.empty() ? "program" : program) + ".res";
-}
-
-}  // namespace
-
-void UseProgramResources(std::optional<std::vector<std::uint8_t>> bytes) {
-    replacementBytes = std::move(bytes);
-    programResources.reset();
-    programResourcesRead = false;
-}
-
-const ResourceFile *ProgramResources() {
-    if (programResourcesRead)
-        return programResources ? &*programResources : nullptr;
-    ResourceBytes bytes;
-    if (replacementBytes)
-        bytes = *replacementBytes;
-    else if (W95ResourceBytes && &W95ResourceSize)
-        bytes = ResourceBytes(W95ResourceBytes, W95ResourceSize);
-    if (!bytes.empty()) {
-        try {
-            programResources = ReadResourceFile(bytes);
-        } catch (const EmulatorFailure &e) {
-            throw EmulatorFailure(ProgramSource() + ": " + e.what());
-        }
-        programResources->source = ProgramSource();
-    }
-    programResourcesRead = true;
-    return programResources ? &*programResources : nullptr;
 }
 
 }  // namespace w95

@@ -101,20 +101,6 @@ DialogTemplate ReadDialogTemplate(const Resource &resource);
 std::vector<IconImage> ReadIconGroup(const Resource &resource);
 VersionRecord ReadVersionRecord(const Resource &resource);
 
-// The program's own resources, read on first use: the bytes that the build
-// links in as W95ResourceBytes, or those that UseProgramResources put in
-// their place. nullptr when the program has none; malformed bytes throw.
-const ResourceFile *ProgramResources();
-
-// Puts .res bytes in place of the program's own (nullopt: back to them); for
-// tests.
-void UseProgramResources(std::optional<std::vector<std::uint8_t>> bytes);
-
 }  // namespace w95
-
-// The program's compiled resources, linked in by the native build. Weak, so
-// that programs without resources link too.
-extern "C" __attribute__((weak)) const unsigned char W95ResourceBytes[];
-extern "C" __attribute__((weak)) const std::size_t W95ResourceSize;
 
 #endif

@@ -1,3 +1,4 @@
+// Drawing message boxes and dialogs on the terminal.
 #include "screen.h"
 
 #include <algorithm>

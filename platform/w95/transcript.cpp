@@ -1,18 +1,15 @@
+// The transcript of a run, and Windows-1252 texts turned into UTF-8 for it.
 #include "transcript.h"
 
 #include <cstdio>
 #include <memory>
 
+#include "emulated_process.h"
 #include "emulator_error.h"
 
 namespace w95 {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-std::unique_ptr<std::FILE, FileCloser> transcript;
 
 // Windows-1252 characters 0x80 to 0x9F; the five it leaves undefined map to
 // the C1 control of the same number, as Windows does.
@@ -26,6 +23,7 @@ constexpr char16_t kHighControls[32] = {
 }  // namespace
 
 void OpenTranscript(const std::string &path) {
+    auto &transcript = Process().transcript;
     transcript.reset();
     if (path.empty()) return;
     transcript.reset(std::fopen(path.c_str(), "a"));
@@ -34,6 +32,7 @@ void OpenTranscript(const std::string &path) {
 }
 
 void RecordEvent(const nlohmann::ordered_json &event) {
+    auto &transcript = Process().transcript;
     if (!transcript) return;
     std::string line = event.dump() + "\n";
     std::fwrite(line.data(), 1, line.size(), transcript.get());

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "emulated_process.h"
 #include "emulator_error.h"
 #include "fault_injection.h"
-#include "resource_reader.h"
+#include "program_resources.h"
 #include "screen.h"
 #include "transcript.h"
 
@@ -21,23 +22,17 @@ namespace {
 
 constexpr DWORD kErrorControlIdNotFound = 1421;
 
-// A dialog or a control: what its template made, then changed by the calls
-// (the text).
-struct Window : w95::WindowTemplate {
-    ULONG_PTR parent = 0;           // 0 for a dialog
-    nlohmann::ordered_json dialog;  // the dialog's resource id or name
-    bool extended = false;          // DIALOGEX: 32-bit control identifiers
-    std::vector<ULONG_PTR> children;
-};
+using Window = w95::DialogWindow;
 
-std::map<ULONG_PTR, Window> windows;
-ULONG_PTR nextHandle = 0x10010;
+std::map<ULONG_PTR, Window> &Windows() {
+    return w95::Process().dialogs.windows;
+}
 
 HWND HandleOf(ULONG_PTR h) { return reinterpret_cast<HWND>(h); }
 
 Window *Find(HWND hWnd) {
-    auto it = windows.find(reinterpret_cast<ULONG_PTR>(hWnd));
-    return it == windows.end() ? nullptr : &it->second;
+    auto it = Windows().find(reinterpret_cast<ULONG_PTR>(hWnd));
+    return it == Windows().end() ? nullptr : &it->second;
 }
 
 nlohmann::ordered_json DialogId(const w95::ResourceId &name) {
@@ -65,7 +60,7 @@ void Draw(const Window &dialog) {
     // and 8 units high.
     std::vector<w95::ScreenControl> controls;
     for (ULONG_PTR h : dialog.children) {
-        const Window &c = windows.at(h);
+        const Window &c = Windows().at(h);
         if (!(c.style & WS_VISIBLE)) continue;
         w95::ScreenControl s;
         s.column = c.x / 4;
@@ -86,14 +81,14 @@ void Draw(const Window &dialog) {
 // Makes the window of a dialog (parent 0) or of one of its controls.
 ULONG_PTR AddWindow(const w95::WindowTemplate &shape, ULONG_PTR parent,
                     const w95::DialogTemplate &dialog) {
-    ULONG_PTR handle = nextHandle;
-    nextHandle += 4;
-    Window &w = windows[handle];
+    ULONG_PTR handle = w95::Process().dialogs.nextHandle;
+    w95::Process().dialogs.nextHandle += 4;
+    Window &w = Windows()[handle];
     static_cast<w95::WindowTemplate &>(w) = shape;
     w.parent = parent;
     w.dialog = DialogId(dialog.name);
     w.extended = dialog.extended;
-    if (parent) windows.at(parent).children.push_back(handle);
+    if (parent) Windows().at(parent).children.push_back(handle);
     return handle;
 }
 
@@ -145,7 +140,7 @@ extern "C" HWND WINAPI CreateDialogParamA(HINSTANCE hInstance,
                             {"class", w95::AnsiToUtf8(c.className)},
                             {"text", w95::AnsiToUtf8(c.text)}});
     }
-    const Window &made = windows.at(handle);
+    const Window &made = Windows().at(handle);
     w95::RecordEvent({{"event", "CreateDialog"},
                       {"id", made.dialog},
                       {"title", w95::AnsiToUtf8(made.text)},
@@ -165,7 +160,7 @@ extern "C" HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
         return nullptr;
     }
     for (ULONG_PTR h : dialog->children) {
-        const Window &c = windows.at(h);
+        const Window &c = Windows().at(h);
         // A DIALOG template keeps 16-bit identifiers: -1 and 0xFFFF are one.
         bool same = c.extended ? c.id == nIDDlgItem
                                : (c.id & 0xFFFF) == (nIDDlgItem & 0xFFFF);
@@ -192,7 +187,7 @@ extern "C" BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
                       {"dialog", w->dialog},
                       {"control", control},
                       {"text", w95::AnsiToUtf8(w->text)}});
-    const Window &dialog = w->parent ? windows.at(w->parent) : *w;
+    const Window &dialog = w->parent ? Windows().at(w->parent) : *w;
     if (w->style & WS_VISIBLE) Draw(dialog);
     return TRUE;
 }
@@ -232,16 +227,16 @@ extern "C" BOOL WINAPI DestroyWindow(HWND hWnd) {
                                     {"dialog", w->dialog}};
     if (w->parent) {
         event["control"] = w->id;
-        auto &siblings = windows.at(w->parent).children;
+        auto &siblings = Windows().at(w->parent).children;
         std::erase(siblings, handle);
-        const Window &dialog = windows.at(w->parent);
-        windows.erase(handle);
+        const Window &dialog = Windows().at(w->parent);
+        Windows().erase(handle);
         if (dialog.style & WS_VISIBLE) Draw(dialog);
     } else {
         std::string title = w95::AnsiToUtf8(w->text);
-        for (ULONG_PTR child : w->children) windows.erase(child);
+        for (ULONG_PTR child : w->children) Windows().erase(child);
         bool visible = w->style & WS_VISIBLE;
-        windows.erase(handle);
+        Windows().erase(handle);
         if (visible) w95::ShowOnScreen("(closed: " + title + ")\n");
     }
     w95::RecordEvent(event);

@@ -15,6 +15,7 @@
 #include "emulator_error.h"
 #include "fault_injection.h"
 #include "screen.h"
+#include "text_helpers.h"
 #include "transcript.h"
 
 namespace {
@@ -113,13 +114,7 @@ std::optional<int> AskTerminal(const ButtonSet &set, int defaultId) {
             std::fputc('\n', stderr);
             return std::nullopt;
         }
-        std::string word(line);
-        while (!word.empty() &&
-               std::isspace(static_cast<unsigned char>(word.back())))
-            word.pop_back();
-        while (!word.empty() &&
-               std::isspace(static_cast<unsigned char>(word.front())))
-            word.erase(0, 1);
+        std::string word(w95::TrimSpace(line));
         if (word.empty()) return defaultId;
         std::optional<int> id = w95::AnswerFromWord(word);
         // A button's first letter is enough: within a box they differ.

@@ -1,3 +1,4 @@
-#include <platform_fault.h>
+// The Windows build's fault injection: a real machine never injects a fault.
+#include "platform_fault.h"
 
-DWORD PlatformInjectedFault(LPCSTR) { return 0; }
+DWORD PlatformInjectedFault(PlatformCallName) { return 0; }

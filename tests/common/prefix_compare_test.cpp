@@ -1,3 +1,4 @@
+// Tests of PrefixCompare.
 #include <gtest/gtest.h>
 
 #include "prefix_compare.h"

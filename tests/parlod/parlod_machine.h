@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "emulated_process.h"
 #include "parlod_state.h"
 #include "program_flow.h"
 #include "scenario.h"
@@ -100,6 +101,7 @@ inline void ResetParlodState() {
     lstrcpyA(PrimaryDescription, PRIMARY.c_str());
     lstrcpyA(SecondaryDescription, SECONDARY.c_str());
     lstrcpyA(StartupEntry, "c:\\veltrane\\parlod");
+    w95::ResetEmulatedProcess();
 }
 
 // Run options with scripted answers, or with faults.

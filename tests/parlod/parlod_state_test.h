@@ -9,7 +9,7 @@
 
 #include "parameter_file.h"
 #include "parlod_machine.h"
-#include "w95/machine.h"
+#include "machine.h"
 
 namespace parlod_test {
 

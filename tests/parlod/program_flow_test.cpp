@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "parlod_machine.h"
-#include "w95/machine.h"
+#include "machine.h"
 
 using namespace parlod_test;
 

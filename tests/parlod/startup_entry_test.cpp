@@ -8,9 +8,9 @@
 
 #include "startup_entry.h"
 #include "parlod_machine.h"
-#include "w95/answers.h"
-#include "w95/machine.h"
-#include "w95/transcript.h"
+#include "answers.h"
+#include "machine.h"
+#include "transcript.h"
 
 using namespace parlod_test;
 

@@ -7,7 +7,7 @@
 #include "fault_injection.h"
 #include "machine.h"
 #include "compiled_resources.h"
-#include "resource_reader.h"
+#include "program_resources.h"
 #include "scenario.h"
 #include "transcript.h"
 
@@ -16,17 +16,13 @@ namespace {
 class DialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        w95::ResetEmulatedProcess();
         w95::LoadMachine(machine_.Directory());
         transcript_ = machine_.Directory() / "transcript.jsonl";
         w95::OpenTranscript(transcript_.string());
-        w95::ResetFaults();
         w95::UseProgramResources(CompiledResources("dialogs_test"));
     }
-    void TearDown() override {
-        w95::OpenTranscript("");
-        w95::ResetFaults();
-        w95::UseProgramResources(std::nullopt);
-    }
+    void TearDown() override { w95::ResetEmulatedProcess(); }
 
     std::vector<nlohmann::ordered_json> Events() {
         std::ifstream in(transcript_);

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "w95/fault_injection.h"
+#include "fault_injection.h"
 
 namespace {
 

@@ -19,17 +19,12 @@ class MessageBoxTest : public ::testing::Test {
     void SetUp() override {
         // Answers come from the script or the default, never the terminal.
         ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
+        w95::ResetEmulatedProcess();
         w95::LoadMachine(machine_.Directory());
         transcript_ = machine_.Directory() / "transcript.jsonl";
         w95::OpenTranscript(transcript_.string());
-        w95::ResetFaults();
-        w95::SetScriptedAnswers("");
     }
-    void TearDown() override {
-        w95::OpenTranscript("");
-        w95::ResetFaults();
-        w95::SetScriptedAnswers("");
-    }
+    void TearDown() override { w95::ResetEmulatedProcess(); }
 
     std::vector<nlohmann::ordered_json> Events(const std::string &kind) {
         std::ifstream in(transcript_);

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "temp_machine.h"
-#include "w95/file_names.h"
-#include "w95/find_pattern.h"
-#include "w95/path_resolve.h"
+#include "file_names.h"
+#include "find_pattern.h"
+#include "path_resolve.h"
 
 namespace fs = std::filesystem;
 

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "temp_machine.h"
-#include "w95/emulator_error.h"
-#include "w95/machine.h"
-#include "w95/registry_store.h"
+#include "emulator_error.h"
+#include "machine.h"
+#include "registry_store.h"
 
 namespace fs = std::filesystem;
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "temp_machine.h"
-#include "w95/fault_injection.h"
-#include "w95/registry_store.h"
+#include "fault_injection.h"
+#include "registry_store.h"
 
 namespace {
 

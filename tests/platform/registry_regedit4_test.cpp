@@ -4,8 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "w95/emulator_error.h"
-#include "w95/registry_store.h"
+#include "emulated_process.h"
+#include "emulator_error.h"
+#include "registry_store.h"
 
 namespace {
 
@@ -31,8 +32,8 @@ std::string Bytes(const w95::RegValue *v) {
 
 class Regedit4Test : public ::testing::Test {
   protected:
-    void SetUp() override { w95::ResetRegistry(); }
-    void TearDown() override { w95::ResetRegistry(); }
+    void SetUp() override { w95::ResetEmulatedProcess(); }
+    void TearDown() override { w95::ResetEmulatedProcess(); }
 };
 
 // The whole form: every value type, escapes, the default value, empty keys,

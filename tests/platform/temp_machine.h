@@ -9,17 +9,18 @@
 #include <string>
 
 #include "scenario.h"
-#include "w95/fault_injection.h"
-#include "w95/machine.h"
+#include "emulated_process.h"
+#include "fault_injection.h"
+#include "machine.h"
 
 class TempMachineTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        w95::ResetEmulatedProcess();
         machine.MakeDirectory("C:\\");
         w95::LoadMachine(machine.Directory());
-        w95::ResetFaults();
     }
-    void TearDown() override { w95::ResetFaults(); }
+    void TearDown() override { w95::ResetEmulatedProcess(); }
 
     // The host path of a Windows path, as the machine spells it.
     std::string Host(const char *windowsPath) const {

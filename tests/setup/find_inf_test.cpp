@@ -6,7 +6,7 @@
 
 #include "scenario.h"
 #include "setup_state.h"
-#include "w95/machine.h"
+#include "machine.h"
 
 namespace {
 
@@ -38,6 +38,7 @@ class FindInf : public ::testing::Test {
         machine_.WriteFile("C:\\NUL\\A.INF", "x\0"s + Key);
         machine_.WriteFile("C:\\NUL\\B.INF",
                            "%pci\\ven_7a3c&dev_0525.devicedesc%=");
+        w95::ResetEmulatedProcess();
         w95::LoadMachine(machine_.Directory());
     }
     scenario::Machine machine_;

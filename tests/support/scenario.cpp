@@ -1,3 +1,4 @@
+// Scenario helpers: machines in temporary folders, programs run on them.
 #include "scenario.h"
 
 #include <gtest/gtest.h>

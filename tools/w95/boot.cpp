@@ -16,8 +16,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "w95/machine.h"
-#include "w95/path_resolve.h"
+#include "machine.h"
+#include "path_resolve.h"
+#include "text_helpers.h"
 #include "tool.h"
 
 extern char **environ;
@@ -34,13 +35,6 @@ std::string Upper(std::string s) {
     return s;
 }
 
-std::string Trim(const std::string &s) {
-    std::size_t a = s.find_first_not_of(" \t\r");
-    if (a == std::string::npos) return "";
-    std::size_t b = s.find_last_not_of(" \t\r");
-    return s.substr(a, b - a + 1);
-}
-
 struct StartupEntry {
     std::string key;    // "load" or "run"
     std::string entry;  // as written
@@ -53,18 +47,19 @@ std::vector<StartupEntry> StartupEntries(const std::string &winIni) {
     std::istringstream lines(winIni);
     std::string line, section;
     while (std::getline(lines, line)) {
-        line = Trim(line);
+        line = std::string(w95::TrimSpace(line));
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             std::size_t close = line.find(']');
-            section = Upper(Trim(line.substr(1, close == std::string::npos
-                                                    ? std::string::npos
-                                                    : close - 1)));
+            section = Upper(std::string(w95::TrimSpace(
+                line.substr(1, close == std::string::npos ? std::string::npos
+                                                          : close - 1))));
             continue;
         }
         std::size_t eq = line.find('=');
         if (section != "WINDOWS" || eq == std::string::npos) continue;
-        std::string key = Upper(Trim(line.substr(0, eq)));
+        std::string key =
+            Upper(std::string(w95::TrimSpace(line.substr(0, eq))));
         if ((key == "LOAD" || key == "RUN") && !values.count(key))
             values[key] = line.substr(eq + 1);
     }

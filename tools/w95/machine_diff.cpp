@@ -8,10 +8,10 @@
 #include <map>
 #include <optional>
 
-#include "w95/file_names.h"
-#include "w95/registry_store.h"
+#include "file_names.h"
+#include "registry_store.h"
 #include "tool.h"
-#include "w95/transcript.h"
+#include "transcript.h"
 
 namespace fs = std::filesystem;
 

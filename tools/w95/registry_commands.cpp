@@ -4,7 +4,7 @@
 #include <iostream>
 #include <iterator>
 
-#include "w95/registry_store.h"
+#include "registry_store.h"
 #include "tool.h"
 
 namespace tool {

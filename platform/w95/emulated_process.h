@@ -1,0 +1,213 @@
+// The emulated process: everything that the program running on the emulated
+// machine has made or been given (the machine, open handles, memory, the
+// clock, the fault plan, the answers, the transcript, the last error), held
+// in one place and reset in one place.
+#ifndef W95_EMULATED_PROCESS_H
+#define W95_EMULATED_PROCESS_H
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "emulated_calls.h"
+#include "resource_reader.h"
+
+namespace w95 {
+
+// The settings of machine.ini, with the defaults of an absent file.
+struct MachineSettings {
+    DWORD version = 0xC3B60004;
+    std::string windowsDirectory = "C:\\WINDOWS";
+    std::string systemDirectory = "C:\\WINDOWS\\SYSTEM";
+    std::string tempPath = "C:\\WINDOWS\\TEMP\\";
+    std::string currentDirectory = "C:\\";
+    DWORD tickCount = 0;
+    bool virtualClock = false;
+};
+
+struct Machine {
+    std::filesystem::path directory;  // absolute, symbolic links resolved
+    MachineSettings settings;
+    std::string programName;       // "parlod", "setup", ...
+    std::string currentDirectory;  // Windows form, "C:\" or "A:\DISK1"
+    bool restartRequested = false;
+};
+
+// A file opened by CreateFileA.
+struct OpenFile {
+    int fd = -1;
+    bool canRead = false;
+    bool canWrite = false;
+    DWORD shareMode = 0;
+    OpenFile() = default;
+    OpenFile(const OpenFile &) = delete;
+    OpenFile &operator=(const OpenFile &) = delete;
+    ~OpenFile() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Open files by handle. Handles are never reused within a run, so a handle
+// used after CloseHandle is reported as invalid instead of reaching another
+// file.
+struct OpenFiles {
+    std::map<HANDLE, std::unique_ptr<OpenFile>> files;
+    std::uintptr_t next = 0x1000;
+
+    HANDLE Add(std::unique_ptr<OpenFile> file) {
+        HANDLE h = reinterpret_cast<HANDLE>(next);
+        next += 4;
+        files.emplace(h, std::move(file));
+        return h;
+    }
+    OpenFile *Find(HANDLE h) {
+        auto it = files.find(h);
+        return it == files.end() ? nullptr : it->second.get();
+    }
+    // Whether a handle has this host file open (Windows refuses to delete
+    // or rename an open file).
+    bool IsOpen(const struct stat &st) const;
+};
+
+// A FindFirstFileA search: every match, found at once, and the next to give.
+struct Search {
+    std::vector<WIN32_FIND_DATAA> found;
+    size_t next = 0;
+};
+
+struct Searches {
+    std::map<HANDLE, Search> searches;
+    std::uintptr_t next = 0x5000;
+};
+
+// A block of LocalAlloc.
+struct LocalBlock {
+    void *data = nullptr;
+    SIZE_T size = 0;
+    bool moveable = false;
+    unsigned lockCount = 0;
+};
+
+struct FreeLocalBlock {
+    void operator()(LocalBlock *block) const {
+        std::free(block->data);
+        delete block;
+    }
+};
+
+// Blocks by handle: the data pointer for fixed blocks, the LocalBlock itself
+// for moveable ones.
+using LocalBlocks =
+    std::map<HLOCAL, std::unique_ptr<LocalBlock, FreeLocalBlock>>;
+
+// The tick counter. A real clock counts host milliseconds from the start of
+// the run; a virtual one moves only when the program waits or asks.
+struct Clock {
+    DWORD startTicks = 0;
+    bool isVirtual = false;
+    DWORD virtualTicks = 0;
+    std::chrono::steady_clock::time_point start =
+        std::chrono::steady_clock::now();
+};
+
+// One entry of W95_FAIL.
+struct FaultRule {
+    Call call;
+    unsigned long nth;  // 0: every call
+    DWORD error;        // kCrashFault: end the process
+};
+inline constexpr DWORD kCrashFault = 0xFFFFFFFF;
+
+struct Faults {
+    std::vector<FaultRule> plan;
+    std::array<unsigned long, kCallCount> counts{};  // calls so far, by Call
+};
+
+// One answer of W95_ANSWERS and its place in the list, from 1.
+struct ScriptedAnswer {
+    int id;
+    int position;
+};
+
+struct CloseFile {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+
+// A dialog made by CreateDialogParamA, or one of its controls.
+// A dialog or a control: what its template made, then changed by the calls
+// (the text).
+struct DialogWindow : WindowTemplate {
+    ULONG_PTR parent = 0;           // 0 for a dialog
+    nlohmann::ordered_json dialog;  // the dialog's resource id or name
+    bool extended = false;          // DIALOGEX: 32-bit control identifiers
+    std::vector<ULONG_PTR> children;
+};
+
+struct DialogWindows {
+    std::map<ULONG_PTR, DialogWindow> windows;
+    ULONG_PTR nextHandle = 0x10010;
+};
+
+// The program's compiled resources, read on first use.
+struct ProgramResourceState {
+    std::optional<std::vector<std::uint8_t>> replacementBytes;  // tests
+    std::optional<ResourceFile> file;
+    bool read = false;
+};
+
+struct EmulatedProcess {
+    Machine machine;
+    // The registry of the machine is kept by registry_store (TheRegistry());
+    // ResetEmulatedProcess empties it. Its place is here once it is an
+    // object of its own.
+    OpenFiles files;
+    Searches searches;
+    LocalBlocks localMemory;
+    DialogWindows dialogs;
+    ProgramResourceState resources;
+    Clock clock;
+    DWORD lastError = 0;
+    Faults faults;
+    std::deque<ScriptedAnswer> answers;
+    std::unique_ptr<std::FILE, CloseFile> transcript;
+    // The machine directory with every link followed, and the directory it
+    // was worked out for (path_resolve).
+    std::filesystem::path machineRoot;
+    std::filesystem::path machineRootFor;
+};
+
+// The process that runs on the emulated machine.
+EmulatedProcess &Process();
+
+inline Machine &TheMachine() { return Process().machine; }
+
+// Sets the last error and returns FALSE: how a kernel32 call that returns a
+// BOOL fails.
+inline BOOL FailWithLastError(DWORD error) {
+    Process().lastError = error;
+    return FALSE;
+}
+
+// Starts a new process: no machine, no open handles or memory, no fault
+// plan, no answers, no transcript, an empty registry. Tests call it before
+// loading their machine.
+void ResetEmulatedProcess();
+
+}  // namespace w95
+
+#endif
