@@ -29,6 +29,8 @@ namespace {
 
 using w95::RegKey;
 
+w95::Registry &Machine() { return w95::MachineRegistry(); }
+
 // What an alias stands for while its key does not exist: a key without
 // values or subkeys. Never changed.
 std::shared_ptr<RegKey> EmptyKey() {
@@ -40,12 +42,12 @@ std::shared_ptr<RegKey> EmptyKey() {
 // gives the empty key, or, with `create`, has its key made.
 LONG Resolve(HKEY handle, bool create, std::shared_ptr<RegKey> *key) {
     if (std::optional<w95::RegRoot> root = w95::RegRootOfHandle(handle)) {
-        RegKey *k = w95::RegRootKey(*root, create);
+        RegKey *k = Machine().RootKey(*root, create);
         *key = k ? k->shared_from_this() : EmptyKey();
         return ERROR_SUCCESS;
     }
     LONG error;
-    *key = w95::KeyOfHandle(handle, &error);
+    *key = Machine().KeyOfHandle(handle, &error);
     return error;
 }
 
@@ -54,7 +56,7 @@ LONG Resolve(HKEY handle, bool create, std::shared_ptr<RegKey> *key) {
 // handle is given back instead, which closing leaves valid.
 HKEY SameKeyHandle(HKEY handle, RegKey &key) {
     if (&key == EmptyKey().get()) return handle;
-    return w95::OpenKeyHandle(key);
+    return Machine().OpenHandle(key);
 }
 
 // Key and value names that a line of registry.reg could not hold.
@@ -94,7 +96,7 @@ LONG OpenKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
         }
         RegKey *k = FindPath(base.get(), parts);
         if (!k) return ERROR_FILE_NOT_FOUND;
-        *phkResult = w95::OpenKeyHandle(*k);
+        *phkResult = Machine().OpenHandle(*k);
         return ERROR_SUCCESS;
     });
 }
@@ -110,24 +112,15 @@ LONG CreateKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult,
             if (!IsStorableName(part)) return ERROR_INVALID_PARAMETER;
         std::shared_ptr<RegKey> base;
         if (LONG e = Resolve(hKey, !parts.empty(), &base)) return e;
-        bool createdAny = false;
-        if (parts.empty()) {
+        bool created = false;
+        if (parts.empty())
             *phkResult = SameKeyHandle(hKey, *base);
-        } else {
-            RegKey *k = base.get();
-            for (std::string_view part : parts) {
-                bool created = false;
-                k = &k->Child(part, &created);
-                if (created) {
-                    createdAny = true;
-                    w95::NoteRegistryChange();
-                }
-            }
-            *phkResult = w95::OpenKeyHandle(*k);
-        }
+        else
+            *phkResult = Machine().OpenHandle(
+                Machine().CreateKey(*base, parts, &created));
         if (lpdwDisposition)
             *lpdwDisposition =
-                createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+                created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
     });
 }
@@ -147,6 +140,19 @@ bool CopyEmptyClass(LPSTR lpClass, LPDWORD lpcchClass) {
     lpClass[0] = '\0';
     *lpcchClass = 0;
     return true;
+}
+
+// What RegSaveKeyA and RegRestoreKeyA start with: the key of `hKey` and
+// the host path of the file `lpFile`.
+LONG KeyAndFile(HKEY hKey, LPCSTR lpFile, std::shared_ptr<RegKey> *key,
+                fs::path *file) {
+    if (LONG e = Resolve(hKey, false, key)) return e;
+    if (!lpFile) return ERROR_INVALID_PARAMETER;
+    DWORD error = 0;
+    std::optional<fs::path> resolved = w95::ResolvePath(lpFile, &error);
+    if (!resolved) return error ? (LONG)error : ERROR_PATH_NOT_FOUND;
+    *file = std::move(*resolved);
+    return ERROR_SUCCESS;
 }
 
 LONG ErrorOfErrno(int error) {
@@ -205,7 +211,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
 LONG WINAPI RegCloseKey(HKEY hKey) {
     if (DWORD e = w95::InjectedFault("RegCloseKey")) return (LONG)e;
     if (w95::RegRootOfHandle(hKey)) return ERROR_SUCCESS;
-    return w95::CloseKeyHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return Machine().CloseHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
@@ -225,8 +231,7 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
             k = FindPath(base.get(), parts);
             if (!k) return ERROR_FILE_NOT_FOUND;
         }
-        k->parent->RemoveChild(k);
-        w95::NoteRegistryChange();
+        Machine().DeleteKey(*k);
         return ERROR_SUCCESS;
     });
 }
@@ -237,9 +242,8 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
         std::shared_ptr<RegKey> key;
         if (LONG e = Resolve(hKey, false, &key)) return e;
         if (key == EmptyKey() ||
-            !key->RemoveValue(lpValueName ? lpValueName : ""))
+            !Machine().DeleteValue(*key, lpValueName ? lpValueName : ""))
             return ERROR_FILE_NOT_FOUND;
-        w95::NoteRegistryChange();
         return ERROR_SUCCESS;
     });
 }
@@ -363,8 +367,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
             return ERROR_INVALID_PARAMETER;
         std::shared_ptr<RegKey> key;
         if (LONG e = Resolve(hKey, true, &key)) return e;
-        if (key->SetValue(name, dwType, lpData, cbData))
-            w95::NoteRegistryChange();
+        Machine().SetValue(*key, name, dwType, lpData, cbData);
         return ERROR_SUCCESS;
     });
 }
@@ -375,15 +378,12 @@ LONG WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile,
     (void)lpSecurityAttributes;
     return Guarded([&]() -> LONG {
         std::shared_ptr<RegKey> key;
-        if (LONG e = Resolve(hKey, false, &key)) return e;
-        if (!lpFile) return ERROR_INVALID_PARAMETER;
-        DWORD error = 0;
-        std::optional<fs::path> file = w95::ResolvePath(lpFile, &error);
-        if (!file) return error ? (LONG)error : ERROR_PATH_NOT_FOUND;
+        fs::path file;
+        if (LONG e = KeyAndFile(hKey, lpFile, &key, &file)) return e;
         std::optional<w95::RegRoot> root = w95::RegRootOfHandle(hKey);
         std::string text = w95::SavedKeyText(
             root ? w95::RegRootPath(*root) : key->Path(), *key);
-        int fd = ::open(file->c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
         if (fd < 0) return ErrorOfErrno(errno);
         std::size_t done = 0;
         int failure = 0;
@@ -397,7 +397,7 @@ LONG WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile,
         }
         if (::close(fd) != 0 && !failure) failure = errno;
         if (failure) {
-            ::unlink(file->c_str());
+            ::unlink(file.c_str());
             return failure == ENOSPC ? ERROR_DISK_FULL
                                      : ERROR_REGISTRY_IO_FAILED;
         }
@@ -410,18 +410,15 @@ LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
     (void)dwFlags;
     return Guarded([&]() -> LONG {
         std::shared_ptr<RegKey> key;
-        if (LONG e = Resolve(hKey, false, &key)) return e;
-        if (!lpFile) return ERROR_INVALID_PARAMETER;
-        DWORD error = 0;
-        std::optional<fs::path> file = w95::ResolvePath(lpFile, &error);
-        if (!file) return error ? (LONG)error : ERROR_PATH_NOT_FOUND;
+        fs::path file;
+        if (LONG e = KeyAndFile(hKey, lpFile, &key, &file)) return e;
         std::error_code ec;
-        fs::file_status status = fs::status(*file, ec);
+        fs::file_status status = fs::status(file, ec);
         if (status.type() == fs::file_type::not_found)
             return ERROR_FILE_NOT_FOUND;
         if (status.type() == fs::file_type::directory)
             return ERROR_ACCESS_DENIED;
-        std::ifstream in(*file, std::ios::binary);
+        std::ifstream in(file, std::ios::binary);
         if (!in) return ERROR_REGISTRY_IO_FAILED;
         std::string text((std::istreambuf_iterator<char>(in)),
                          std::istreambuf_iterator<char>());
@@ -433,8 +430,7 @@ LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
             return ERROR_REGISTRY_CORRUPT;
         }
         if (LONG e = Resolve(hKey, true, &key)) return e;
-        key->TakeContentOf(*restored);
-        w95::NoteRegistryChange();
+        Machine().ReplaceContent(*key, *restored);
         return ERROR_SUCCESS;
     });
 }

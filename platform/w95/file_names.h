@@ -1,6 +1,6 @@
-// Windows file names inside the emulation: parsing Windows paths, comparing
-// names as Windows does (without regard to case) and moving names between the
-// programs' Windows-1252 and the host's UTF-8.
+// Windows file names inside the emulation: parsing Windows paths and moving
+// names between the programs' Windows-1252 and the host's UTF-8 (names
+// compare as code_page.h says).
 #ifndef W95_FILE_NAMES_H
 #define W95_FILE_NAMES_H
 
@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "w95/code_page.h"
 
 namespace w95 {
 
@@ -35,17 +37,15 @@ std::optional<WindowsPath> ParseWindowsPath(const char *text, DWORD *error,
 std::optional<std::filesystem::path> ResolveWindowsPath(const WindowsPath &path,
                                                         DWORD *error);
 
-// Windows-1252 and UTF-8 names. HostToAnsi gives nullopt for a host name
-// that has no Windows-1252 form (such a file stays invisible).
-std::string AnsiToHost(std::string_view ansi);
-std::optional<std::string> HostToAnsi(std::string_view host);
-
-// Case-insensitive comparison of Windows-1252 names: <0, 0, >0.
-int CompareNames(std::string_view a, std::string_view b);
-inline bool SameName(std::string_view a, std::string_view b) {
-    return CompareNames(a, b) == 0;
+// The host spelling of a Windows-1252 name (host names are UTF-8), and the
+// Windows name of a host name; nullopt for a host name that has no
+// Windows-1252 form (such a file stays invisible).
+inline std::string AnsiToHost(std::string_view ansi) {
+    return AnsiToUtf8(ansi);
 }
-char FoldCase(char c);  // lower case of a Windows-1252 character
+inline std::optional<std::string> HostToAnsi(std::string_view host) {
+    return Utf8ToAnsi(host);
+}
 
 // True when `path` (already existing or not) lies within the machine
 // directory once every symbolic link in it is followed.

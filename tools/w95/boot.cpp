@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "w95/code_page.h"
 #include "w95/machine.h"
 #include "w95/path_resolve.h"
 #include "tool.h"
@@ -27,12 +27,6 @@ namespace fs = std::filesystem;
 namespace tool {
 
 namespace {
-
-std::string Upper(std::string s) {
-    for (char &c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 std::string Trim(const std::string &s) {
     std::size_t a = s.find_first_not_of(" \t\r");
@@ -57,14 +51,14 @@ std::vector<StartupEntry> StartupEntries(const std::string &winIni) {
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             std::size_t close = line.find(']');
-            section = Upper(Trim(line.substr(1, close == std::string::npos
-                                                    ? std::string::npos
-                                                    : close - 1)));
+            section = w95::UpperCase(Trim(
+                line.substr(1, close == std::string::npos ? std::string::npos
+                                                          : close - 1)));
             continue;
         }
         std::size_t eq = line.find('=');
         if (section != "WINDOWS" || eq == std::string::npos) continue;
-        std::string key = Upper(Trim(line.substr(0, eq)));
+        std::string key = w95::UpperCase(Trim(line.substr(0, eq)));
         if ((key == "LOAD" || key == "RUN") && !values.count(key))
             values[key] = line.substr(eq + 1);
     }
@@ -129,8 +123,7 @@ std::string BaseName(const std::string &windowsPath) {
                            : windowsPath.substr(slash + 1);
     std::size_t dot = name.rfind('.');
     if (dot != std::string::npos) name.erase(dot);
-    for (char &c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char &c : name) c = w95::FoldCase(c);
     return name;
 }
 
