@@ -1,9 +1,6 @@
-// Windows-1252: one table of its characters 0x80..0x9F and one of its case
-// pairs, from which the conversions and the folding are made.
+// Windows-1252 to and from UTF-8, through one table of its characters
+// 0x80..0x9F.
 #include "w95/code_page.h"
-
-#include <array>
-#include <cstdint>
 
 namespace w95 {
 
@@ -28,31 +25,6 @@ int AnsiByte(char32_t cp) {
     for (int i = 0; i < 32; ++i)
         if (kHighControls[i] == cp) return 0x80 + i;
     return -1;
-}
-
-// Lower and upper case of every byte, from the code page's case pairs.
-struct CaseTables {
-    std::array<unsigned char, 256> lower{}, upper{};
-    constexpr CaseTables() {
-        for (int c = 0; c < 256; ++c)
-            lower[c] = upper[c] = static_cast<unsigned char>(c);
-        auto pair = [this](int up, int low) {
-            lower[up] = static_cast<unsigned char>(low);
-            upper[low] = static_cast<unsigned char>(up);
-        };
-        for (int c = 'A'; c <= 'Z'; ++c) pair(c, c + 32);
-        for (int c = 0xC0; c <= 0xDE; ++c)
-            if (c != 0xD7) pair(c, c + 32);  // 0xD7 and 0xF7: x and divide
-        pair(0x8A, 0x9A);                    // S caron
-        pair(0x8C, 0x9C);                    // OE
-        pair(0x8E, 0x9E);                    // Z caron
-        pair(0x9F, 0xFF);                    // Y diaeresis
-    }
-};
-constexpr CaseTables kCase;
-
-unsigned char Lower(char c) {
-    return kCase.lower[static_cast<unsigned char>(c)];
 }
 
 void AppendUtf8(std::string &out, char32_t cp) {
@@ -111,12 +83,6 @@ std::optional<std::string> Utf8ToAnsi(std::string_view utf8) {
     return out;
 }
 
-char FoldCase(char c) { return static_cast<char>(Lower(c)); }
-
-char UpperCase(char c) {
-    return static_cast<char>(kCase.upper[static_cast<unsigned char>(c)]);
-}
-
 std::string UpperCase(std::string_view text) {
     std::string out(text);
     for (char &c : out) c = UpperCase(c);
@@ -126,27 +92,12 @@ std::string UpperCase(std::string_view text) {
 int CompareNames(std::string_view a, std::string_view b) {
     std::size_t n = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < n; ++i) {
-        unsigned char x = Lower(a[i]), y = Lower(b[i]);
+        auto x = static_cast<unsigned char>(FoldCase(a[i]));
+        auto y = static_cast<unsigned char>(FoldCase(b[i]));
         if (x != y) return x < y ? -1 : 1;
     }
     if (a.size() == b.size()) return 0;
     return a.size() < b.size() ? -1 : 1;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
-
-std::size_t FoldedHash::operator()(std::string_view name) const {
-    std::uint64_t h = 1469598103934665603ull;  // FNV-1a
-    for (char c : name) {
-        h ^= Lower(c);
-        h *= 1099511628211ull;
-    }
-    return static_cast<std::size_t>(h);
 }
 
 }  // namespace w95

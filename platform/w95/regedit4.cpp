@@ -25,13 +25,8 @@ int HexValue(char c) {
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
+    return text.size() >= prefix.size() &&
+           SameName(text.substr(0, prefix.size()), prefix);
 }
 
 std::string_view TrimBlanks(std::string_view s) {
