@@ -29,8 +29,6 @@ namespace {
 
 using w95::RegKey;
 
-w95::Registry &Machine() { return w95::MachineRegistry(); }
-
 // What an alias stands for while its key does not exist: a key without
 // values or subkeys. Never changed.
 std::shared_ptr<RegKey> EmptyKey() {
@@ -42,12 +40,12 @@ std::shared_ptr<RegKey> EmptyKey() {
 // gives the empty key, or, with `create`, has its key made.
 LONG Resolve(HKEY handle, bool create, std::shared_ptr<RegKey> *key) {
     if (std::optional<w95::RegRoot> root = w95::RegRootOfHandle(handle)) {
-        RegKey *k = Machine().RootKey(*root, create);
+        RegKey *k = w95::MachineRegistry().RootKey(*root, create);
         *key = k ? k->shared_from_this() : EmptyKey();
         return ERROR_SUCCESS;
     }
     LONG error;
-    *key = Machine().KeyOfHandle(handle, &error);
+    *key = w95::MachineRegistry().KeyOfHandle(handle, &error);
     return error;
 }
 
@@ -56,7 +54,7 @@ LONG Resolve(HKEY handle, bool create, std::shared_ptr<RegKey> *key) {
 // handle is given back instead, which closing leaves valid.
 HKEY SameKeyHandle(HKEY handle, RegKey &key) {
     if (&key == EmptyKey().get()) return handle;
-    return Machine().OpenHandle(key);
+    return w95::MachineRegistry().OpenHandle(key);
 }
 
 // Key and value names that a line of registry.reg could not hold.
@@ -96,7 +94,7 @@ LONG OpenKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
         }
         RegKey *k = FindPath(base.get(), parts);
         if (!k) return ERROR_FILE_NOT_FOUND;
-        *phkResult = Machine().OpenHandle(*k);
+        *phkResult = w95::MachineRegistry().OpenHandle(*k);
         return ERROR_SUCCESS;
     });
 }
@@ -116,8 +114,8 @@ LONG CreateKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult,
         if (parts.empty())
             *phkResult = SameKeyHandle(hKey, *base);
         else
-            *phkResult = Machine().OpenHandle(
-                Machine().CreateKey(*base, parts, &created));
+            *phkResult = w95::MachineRegistry().OpenHandle(
+                w95::MachineRegistry().CreateKey(*base, parts, &created));
         if (lpdwDisposition)
             *lpdwDisposition =
                 created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -211,7 +209,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
 LONG WINAPI RegCloseKey(HKEY hKey) {
     if (DWORD e = w95::InjectedFault("RegCloseKey")) return (LONG)e;
     if (w95::RegRootOfHandle(hKey)) return ERROR_SUCCESS;
-    return Machine().CloseHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return w95::MachineRegistry().CloseHandle(hKey) ? ERROR_SUCCESS
+                                                    : ERROR_INVALID_HANDLE;
 }
 
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
@@ -231,7 +230,7 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
             k = FindPath(base.get(), parts);
             if (!k) return ERROR_FILE_NOT_FOUND;
         }
-        Machine().DeleteKey(*k);
+        w95::MachineRegistry().DeleteKey(*k);
         return ERROR_SUCCESS;
     });
 }
@@ -241,8 +240,8 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     return Guarded([&]() -> LONG {
         std::shared_ptr<RegKey> key;
         if (LONG e = Resolve(hKey, false, &key)) return e;
-        if (key == EmptyKey() ||
-            !Machine().DeleteValue(*key, lpValueName ? lpValueName : ""))
+        if (key == EmptyKey() || !w95::MachineRegistry().DeleteValue(
+                                     *key, lpValueName ? lpValueName : ""))
             return ERROR_FILE_NOT_FOUND;
         return ERROR_SUCCESS;
     });
@@ -367,7 +366,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
             return ERROR_INVALID_PARAMETER;
         std::shared_ptr<RegKey> key;
         if (LONG e = Resolve(hKey, true, &key)) return e;
-        Machine().SetValue(*key, name, dwType, lpData, cbData);
+        w95::MachineRegistry().SetValue(*key, name, dwType, lpData, cbData);
         return ERROR_SUCCESS;
     });
 }
@@ -430,7 +429,7 @@ LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
             return ERROR_REGISTRY_CORRUPT;
         }
         if (LONG e = Resolve(hKey, true, &key)) return e;
-        Machine().ReplaceContent(*key, *restored);
+        w95::MachineRegistry().ReplaceContent(*key, *restored);
         return ERROR_SUCCESS;
     });
 }
