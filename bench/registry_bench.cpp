@@ -17,8 +17,9 @@ namespace {
 // device tree, with three values each.
 std::string LargeRegistryText(int keys) {
     w95::ResetRegistry();
-    w95::RegKey &enumKey =
-        w95::RegRootKey(w95::RegRoot::LocalMachine, false)->AddChild("Enum");
+    w95::RegKey &enumKey = w95::MachineRegistry()
+                               .RootKey(w95::RegRoot::LocalMachine, false)
+                               ->AddChild("Enum");
     const BYTE mode = 3;
     const BYTE dword[4] = {1, 0, 0, 0};
     char name[64];
@@ -81,10 +82,15 @@ BENCHMARK(BM_LoadRegistry)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_WriteBackRegistry(benchmark::State &state) {
     std::string text = LargeRegistryText(kLargeKeys);
     fs::path file = WriteTemporary("w95_registry_bench_save.reg", text);
-    w95::LoadRegistry(file);
+    w95::Registry &registry = w95::MachineRegistry();
+    registry.Load(file);
+    // One value set back and forth: each write-back has a change to write.
+    w95::RegKey &enumKey = *registry.LocalMachine().FindChild("Enum");
+    BYTE flag = 0;
     for (auto _ : state) {
-        w95::NoteRegistryChange();
-        w95::WriteBackRegistry(file);
+        flag ^= 1;
+        registry.SetValue(enumKey, "Bench", REG_BINARY, &flag, 1);
+        registry.WriteBack(file);
     }
     fs::remove(file);
 }
@@ -96,8 +102,9 @@ void BM_RegEnumKeyByIndex(benchmark::State &state) {
     w95::ResetRegistry();
     HKEY big;
     RegCreateKeyA(HKEY_LOCAL_MACHINE, "Big", &big);
-    w95::RegKey *key =
-        w95::RegRootKey(w95::RegRoot::LocalMachine, false)->FindChild("Big");
+    w95::RegKey *key = w95::MachineRegistry()
+                           .RootKey(w95::RegRoot::LocalMachine, false)
+                           ->FindChild("Big");
     char name[256];
     for (int i = 0; i < state.range(0); ++i) {
         std::snprintf(name, sizeof name, "Subkey%08d", i);
@@ -116,8 +123,9 @@ BENCHMARK(BM_RegEnumKeyByIndex)->RangeMultiplier(10)->Range(10, 1000000);
 // Opening a subkey by name among N siblings.
 void BM_RegOpenKeyAmongSiblings(benchmark::State &state) {
     w95::ResetRegistry();
-    w95::RegKey &key =
-        w95::RegRootKey(w95::RegRoot::LocalMachine, false)->AddChild("Big");
+    w95::RegKey &key = w95::MachineRegistry()
+                           .RootKey(w95::RegRoot::LocalMachine, false)
+                           ->AddChild("Big");
     char name[256];
     for (int i = 0; i < state.range(0); ++i) {
         std::snprintf(name, sizeof name, "Subkey%08d", i);

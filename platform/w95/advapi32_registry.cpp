@@ -41,12 +41,12 @@ std::shared_ptr<RegKey> EmptyKey() {
 // gives the empty key, or, with `create`, has its key made.
 LONG Resolve(HKEY handle, bool create, std::shared_ptr<RegKey> *key) {
     if (std::optional<w95::RegRoot> root = w95::RegRootOfHandle(handle)) {
-        RegKey *k = w95::RegRootKey(*root, create);
+        RegKey *k = w95::MachineRegistry().RootKey(*root, create);
         *key = k ? k->shared_from_this() : EmptyKey();
         return ERROR_SUCCESS;
     }
     LONG error;
-    *key = w95::KeyOfHandle(handle, &error);
+    *key = w95::MachineRegistry().KeyOfHandle(handle, &error);
     return error;
 }
 
@@ -55,7 +55,7 @@ LONG Resolve(HKEY handle, bool create, std::shared_ptr<RegKey> *key) {
 // handle is given back instead, which closing leaves valid.
 HKEY SameKeyHandle(HKEY handle, RegKey &key) {
     if (&key == EmptyKey().get()) return handle;
-    return w95::OpenKeyHandle(key);
+    return w95::MachineRegistry().OpenHandle(key);
 }
 
 // Key and value names that a line of registry.reg could not hold.
@@ -95,7 +95,7 @@ LONG OpenKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
         }
         RegKey *k = FindPath(base.get(), parts);
         if (!k) return ERROR_FILE_NOT_FOUND;
-        *phkResult = w95::OpenKeyHandle(*k);
+        *phkResult = w95::MachineRegistry().OpenHandle(*k);
         return ERROR_SUCCESS;
     });
 }
@@ -111,24 +111,15 @@ LONG CreateKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult,
             if (!IsStorableName(part)) return ERROR_INVALID_PARAMETER;
         std::shared_ptr<RegKey> base;
         if (LONG e = Resolve(hKey, !parts.empty(), &base)) return e;
-        bool createdAny = false;
-        if (parts.empty()) {
+        bool created = false;
+        if (parts.empty())
             *phkResult = SameKeyHandle(hKey, *base);
-        } else {
-            RegKey *k = base.get();
-            for (std::string_view part : parts) {
-                bool created = false;
-                k = &k->Child(part, &created);
-                if (created) {
-                    createdAny = true;
-                    w95::NoteRegistryChange();
-                }
-            }
-            *phkResult = w95::OpenKeyHandle(*k);
-        }
+        else
+            *phkResult = w95::MachineRegistry().OpenHandle(
+                w95::MachineRegistry().CreateKey(*base, parts, &created));
         if (lpdwDisposition)
             *lpdwDisposition =
-                createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+                created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
     });
 }
@@ -148,6 +139,19 @@ bool CopyEmptyClass(LPSTR lpClass, LPDWORD lpcchClass) {
     lpClass[0] = '\0';
     *lpcchClass = 0;
     return true;
+}
+
+// What RegSaveKeyA and RegRestoreKeyA start with: the key of `hKey` and
+// the host path of the file `lpFile`.
+LONG KeyAndFile(HKEY hKey, LPCSTR lpFile, std::shared_ptr<RegKey> *key,
+                fs::path *file) {
+    if (LONG e = Resolve(hKey, false, key)) return e;
+    if (!lpFile) return ERROR_INVALID_PARAMETER;
+    DWORD error = 0;
+    std::optional<fs::path> resolved = w95::ResolvePath(lpFile, &error);
+    if (!resolved) return error ? (LONG)error : ERROR_PATH_NOT_FOUND;
+    *file = std::move(*resolved);
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -188,7 +192,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
 LONG WINAPI RegCloseKey(HKEY hKey) {
     if (DWORD e = w95::InjectedFault("RegCloseKey")) return (LONG)e;
     if (w95::RegRootOfHandle(hKey)) return ERROR_SUCCESS;
-    return w95::CloseKeyHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return w95::MachineRegistry().CloseHandle(hKey) ? ERROR_SUCCESS
+                                                    : ERROR_INVALID_HANDLE;
 }
 
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
@@ -208,8 +213,7 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
             k = FindPath(base.get(), parts);
             if (!k) return ERROR_FILE_NOT_FOUND;
         }
-        k->parent->RemoveChild(k);
-        w95::NoteRegistryChange();
+        w95::MachineRegistry().DeleteKey(*k);
         return ERROR_SUCCESS;
     });
 }
@@ -219,10 +223,9 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     return Guarded([&]() -> LONG {
         std::shared_ptr<RegKey> key;
         if (LONG e = Resolve(hKey, false, &key)) return e;
-        if (key == EmptyKey() ||
-            !key->RemoveValue(lpValueName ? lpValueName : ""))
+        if (key == EmptyKey() || !w95::MachineRegistry().DeleteValue(
+                                     *key, lpValueName ? lpValueName : ""))
             return ERROR_FILE_NOT_FOUND;
-        w95::NoteRegistryChange();
         return ERROR_SUCCESS;
     });
 }
@@ -346,8 +349,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
             return ERROR_INVALID_PARAMETER;
         std::shared_ptr<RegKey> key;
         if (LONG e = Resolve(hKey, true, &key)) return e;
-        if (key->SetValue(name, dwType, lpData, cbData))
-            w95::NoteRegistryChange();
+        w95::MachineRegistry().SetValue(*key, name, dwType, lpData, cbData);
         return ERROR_SUCCESS;
     });
 }
@@ -358,22 +360,19 @@ LONG WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile,
     (void)lpSecurityAttributes;
     return Guarded([&]() -> LONG {
         std::shared_ptr<RegKey> key;
-        if (LONG e = Resolve(hKey, false, &key)) return e;
-        if (!lpFile) return ERROR_INVALID_PARAMETER;
-        DWORD error = 0;
-        std::optional<fs::path> file = w95::ResolvePath(lpFile, &error);
-        if (!file) return error ? (LONG)error : ERROR_PATH_NOT_FOUND;
+        fs::path file;
+        if (LONG e = KeyAndFile(hKey, lpFile, &key, &file)) return e;
         std::optional<w95::RegRoot> root = w95::RegRootOfHandle(hKey);
         std::string text = w95::SavedKeyText(
             root ? w95::RegRootPath(*root) : key->Path(), *key);
-        int fd = ::open(file->c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
         if (fd < 0)
             return (LONG)w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND,
                                              ERROR_REGISTRY_IO_FAILED);
         int failure = w95::WriteAll(fd, text.data(), text.size());
         if (::close(fd) != 0 && !failure) failure = errno;
         if (failure) {
-            ::unlink(file->c_str());
+            ::unlink(file.c_str());
             return failure == ENOSPC ? ERROR_DISK_FULL
                                      : ERROR_REGISTRY_IO_FAILED;
         }
@@ -386,18 +385,15 @@ LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
     (void)dwFlags;
     return Guarded([&]() -> LONG {
         std::shared_ptr<RegKey> key;
-        if (LONG e = Resolve(hKey, false, &key)) return e;
-        if (!lpFile) return ERROR_INVALID_PARAMETER;
-        DWORD error = 0;
-        std::optional<fs::path> file = w95::ResolvePath(lpFile, &error);
-        if (!file) return error ? (LONG)error : ERROR_PATH_NOT_FOUND;
+        fs::path file;
+        if (LONG e = KeyAndFile(hKey, lpFile, &key, &file)) return e;
         std::error_code ec;
-        fs::file_status status = fs::status(*file, ec);
+        fs::file_status status = fs::status(file, ec);
         if (status.type() == fs::file_type::not_found)
             return ERROR_FILE_NOT_FOUND;
         if (status.type() == fs::file_type::directory)
             return ERROR_ACCESS_DENIED;
-        std::ifstream in(*file, std::ios::binary);
+        std::ifstream in(file, std::ios::binary);
         if (!in) return ERROR_REGISTRY_IO_FAILED;
         std::string text((std::istreambuf_iterator<char>(in)),
                          std::istreambuf_iterator<char>());
@@ -409,8 +405,7 @@ LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
             return ERROR_REGISTRY_CORRUPT;
         }
         if (LONG e = Resolve(hKey, true, &key)) return e;
-        key->TakeContentOf(*restored);
-        w95::NoteRegistryChange();
+        w95::MachineRegistry().ReplaceContent(*key, *restored);
         return ERROR_SUCCESS;
     });
 }

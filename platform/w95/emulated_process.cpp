@@ -2,7 +2,6 @@
 #include "emulated_process.h"
 
 #include "host_files.h"
-#include "registry_store.h"
 
 namespace w95 {
 
@@ -30,7 +29,8 @@ EmulatedProcess &Process() { return *Current(); }
 void ResetEmulatedProcess() {
     std::unique_ptr<EmulatedProcess> old(Current());
     Current() = new EmulatedProcess;
-    ResetRegistry();
 }
+
+Registry &MachineRegistry() { return Process().registry; }
 
 }  // namespace w95

@@ -25,6 +25,7 @@
 #include <nlohmann/json.hpp>
 
 #include "emulated_calls.h"
+#include "registry_store.h"
 #include "resource_reader.h"
 
 namespace w95 {
@@ -172,9 +173,7 @@ struct ProgramResourceState {
 
 struct EmulatedProcess {
     Machine machine;
-    // The registry of the machine is kept by registry_store (TheRegistry());
-    // ResetEmulatedProcess empties it. Its place is here once it is an
-    // object of its own.
+    Registry registry;  // the machine's (MachineRegistry)
     OpenFiles files;
     Searches searches;
     LocalBlocks localMemory;

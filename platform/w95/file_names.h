@@ -1,6 +1,6 @@
-// Windows file names inside the emulation: comparing names as Windows does
-// (without regard to case) and moving names between the programs'
-// Windows-1252 and the host's UTF-8.
+// Windows file names inside the emulation: moving names between the
+// programs' Windows-1252 and the host's UTF-8 (names compare as code_page.h
+// says).
 #ifndef W95_FILE_NAMES_H
 #define W95_FILE_NAMES_H
 
@@ -8,19 +8,19 @@
 #include <string>
 #include <string_view>
 
+#include "code_page.h"
+
 namespace w95 {
 
-// Windows-1252 and UTF-8 names. HostToAnsi gives nullopt for a host name
-// that has no Windows-1252 form (such a file stays invisible).
-std::string AnsiToHost(std::string_view ansi);
-std::optional<std::string> HostToAnsi(std::string_view host);
-
-// Case-insensitive comparison of Windows-1252 names: <0, 0, >0.
-int CompareNames(std::string_view a, std::string_view b);
-inline bool SameName(std::string_view a, std::string_view b) {
-    return CompareNames(a, b) == 0;
+// The host spelling of a Windows-1252 name (host names are UTF-8), and the
+// Windows name of a host name; nullopt for a host name that has no
+// Windows-1252 form (such a file stays invisible).
+inline std::string AnsiToHost(std::string_view ansi) {
+    return AnsiToUtf8(ansi);
 }
-char FoldCase(char c);  // lower case of a Windows-1252 character
+inline std::optional<std::string> HostToAnsi(std::string_view host) {
+    return Utf8ToAnsi(host);
+}
 
 }  // namespace w95
 

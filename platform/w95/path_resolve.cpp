@@ -29,35 +29,6 @@ bool IsDriveLetter(char c) {
     return c >= 'A' && c <= 'Z';
 }
 
-// Windows-1252 code points 0x80..0x9F; 0 where the code page has a hole.
-const char16_t kHighControls[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-void AppendUtf8(std::string &out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// The Windows-1252 byte of a code point, or -1.
-int AnsiByte(char32_t cp) {
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
-    for (int i = 0; i < 32; ++i) {
-        if (kHighControls[i] != 0 && kHighControls[i] == cp) return 0x80 + i;
-    }
-    return -1;
-}
-
 // Whether `inner` is `outer` or lies below it (both lexically normal).
 bool IsWithin(const fs::path &inner, const fs::path &outer) {
     auto o = outer.begin();
@@ -106,86 +77,6 @@ std::optional<std::string> FindEntry(const fs::path &dir,
 }
 
 }  // namespace
-
-char FoldCase(char ch) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if (c >= 'A' && c <= 'Z') return static_cast<char>(c + 32);
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char>(c + 32);
-    switch (c) {
-        case 0x8A:
-        case 0x8C:
-        case 0x8E:
-            return static_cast<char>(c + 16);
-        case 0x9F:
-            return static_cast<char>(0xFF);
-        default:
-            return ch;
-    }
-}
-
-int CompareNames(std::string_view a, std::string_view b) {
-    size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < n; ++i) {
-        unsigned char x = static_cast<unsigned char>(FoldCase(a[i]));
-        unsigned char y = static_cast<unsigned char>(FoldCase(b[i]));
-        if (x != y) return x < y ? -1 : 1;
-    }
-    if (a.size() == b.size()) return 0;
-    return a.size() < b.size() ? -1 : 1;
-}
-
-std::string AnsiToHost(std::string_view ansi) {
-    std::string out;
-    out.reserve(ansi.size());
-    for (char ch : ansi) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (c < 0x80) {
-            out += ch;
-        } else if (c < 0xA0) {
-            char16_t cp = kHighControls[c - 0x80];
-            AppendUtf8(out, cp != 0 ? cp : c);
-        } else {
-            AppendUtf8(out, c);
-        }
-    }
-    return out;
-}
-
-std::optional<std::string> HostToAnsi(std::string_view host) {
-    std::string out;
-    out.reserve(host.size());
-    for (size_t i = 0; i < host.size();) {
-        unsigned char c = static_cast<unsigned char>(host[i]);
-        char32_t cp;
-        size_t len;
-        if (c < 0x80) {
-            cp = c;
-            len = 1;
-        } else if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F;
-            len = 2;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F;
-            len = 3;
-        } else {
-            return std::nullopt;
-        }
-        if (i + len > host.size()) return std::nullopt;
-        for (size_t k = 1; k < len; ++k) {
-            unsigned char t = static_cast<unsigned char>(host[i + k]);
-            if ((t & 0xC0) != 0x80) return std::nullopt;
-            cp = (cp << 6) | (t & 0x3F);
-        }
-        // Holes of the code page stand for themselves (see AnsiToHost).
-        int b = (cp >= 0x80 && cp < 0xA0 && kHighControls[cp - 0x80] == 0)
-                    ? static_cast<int>(cp)
-                    : AnsiByte(cp);
-        if (b < 0 || b == 0) return std::nullopt;
-        out += static_cast<char>(b);
-        i += len;
-    }
-    return out;
-}
 
 std::string WindowsPath::Text() const {
     std::string text;

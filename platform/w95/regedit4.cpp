@@ -276,19 +276,20 @@ void Parse(std::string_view text, const std::string &source, Handler &handler) {
 
 void AppendHeader(std::string &out) { out += "REGEDIT4\r\n\r\n"; }
 
-void AppendValue(std::string &out, const RegValue &value) {
+void AppendValue(std::string &out, const RegValue &value, bool wrap) {
     std::size_t lineStart = out.size();
     if (value.name.empty())
         out.push_back('@');
     else
         AppendQuoted(out, value.name);
     out.push_back('=');
+    const char *lineEnd = wrap ? "\r\n" : "";
     const std::vector<BYTE> &d = value.data;
     if (IsPlainString(value)) {
         AppendQuoted(out,
                      std::string_view(reinterpret_cast<const char *>(d.data()),
                                       d.size() - 1));
-        out += "\r\n";
+        out += lineEnd;
         return;
     }
     if (value.type == REG_DWORD && d.size() == 4) {
@@ -298,7 +299,7 @@ void AppendValue(std::string &out, const RegValue &value) {
         char buf[16];
         std::snprintf(buf, sizeof buf, "dword:%08lx", (unsigned long)v);
         out += buf;
-        out += "\r\n";
+        out += lineEnd;
         return;
     }
     if (value.type == REG_BINARY) {
@@ -313,7 +314,7 @@ void AppendValue(std::string &out, const RegValue &value) {
         if (i > 0) {
             out.push_back(',');
             ++column;
-            if (column + 3 > kHexLineLimit) {
+            if (wrap && column + 3 > kHexLineLimit) {
                 out += "\\\r\n  ";
                 column = 2;
             }
@@ -322,7 +323,7 @@ void AppendValue(std::string &out, const RegValue &value) {
         out.push_back(kHexDigits[d[i] & 15]);
         column += 2;
     }
-    out += "\r\n";
+    out += lineEnd;
 }
 
 void AppendTree(std::string &out, const std::string &path, const RegKey &key) {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "registry_store.h"
+#include "registry_tree.h"
 
 namespace w95::regedit4 {
 
@@ -46,9 +46,10 @@ void AppendHeader(std::string &out);
 // name under which `key` is written.
 void AppendTree(std::string &out, const std::string &path, const RegKey &key);
 
-// The line of one value ("name"="text", @=dword:..., hex: wrapped at
-// about 80 columns), CR LF included.
-void AppendValue(std::string &out, const RegValue &value);
+// The line of one value ("name"="text", @=dword:..., hex:...), CR LF
+// included. Hex data is wrapped at about 80 columns as regedit does, or
+// kept on one line (without the line end) for `wrap` false.
+void AppendValue(std::string &out, const RegValue &value, bool wrap = true);
 
 }  // namespace w95::regedit4
 

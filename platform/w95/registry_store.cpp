@@ -1,15 +1,13 @@
-// The in-memory registry: the key tree, its two roots and their aliases,
-// open key handles, and registry.reg in and out.
+// The registry of a machine: roots and aliases, counted changes, open key
+// handles, and registry.reg in and out.
 #include "registry_store.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "emulator_error.h"
@@ -22,91 +20,22 @@ namespace w95 {
 
 namespace {
 
-// Keys with more entries than this look names up through a hash index.
-constexpr std::size_t kIndexThreshold = 8;
-
-// Upper case of each byte: ASCII letters and the Windows-1252 letters.
-struct FoldTable {
-    unsigned char upper[256];
-    FoldTable() {
-        for (int c = 0; c < 256; ++c) upper[c] = static_cast<unsigned char>(c);
-        for (int c = 'a'; c <= 'z'; ++c)
-            upper[c] = static_cast<unsigned char>(c - 32);
-        for (int c = 0xE0; c <= 0xFE; ++c)
-            if (c != 0xF7) upper[c] = static_cast<unsigned char>(c - 32);
-        upper[0x9A] = 0x8A;
-        upper[0x9C] = 0x8C;
-        upper[0x9E] = 0x8E;
-        upper[0xFF] = 0x9F;
-    }
-};
-const FoldTable kFold;
-
-unsigned char Fold(char c) {
-    return kFold.upper[static_cast<unsigned char>(c)];
-}
-
-struct Registry {
-    std::shared_ptr<RegKey> localMachine =
-        std::make_shared<RegKey>("HKEY_LOCAL_MACHINE");
-    std::shared_ptr<RegKey> users = std::make_shared<RegKey>("HKEY_USERS");
-    unsigned long long changes = 0;
-    unsigned long long writtenChanges = 0;  // `changes` at load or write
-    std::unordered_map<std::uintptr_t, std::weak_ptr<RegKey>> handles;
-    std::uintptr_t nextHandle = 0x1000;
-};
-
-Registry &TheRegistry() {
-    static Registry registry;
-    return registry;
-}
-
-// Where a section or a path lies once aliases are expanded: under
-// HKEY_USERS or under HKEY_LOCAL_MACHINE.
-struct CanonicalPath {
-    bool users = false;
-    std::vector<std::string_view> parts;
-};
-
-CanonicalPath Canonical(RegRoot root,
-                        const std::vector<std::string_view> &path) {
-    CanonicalPath c;
-    switch (root) {
-        case RegRoot::LocalMachine:
-            break;
-        case RegRoot::Users:
-            c.users = true;
-            break;
-        case RegRoot::CurrentUser:
-            c.users = true;
-            c.parts = {".DEFAULT"};
-            break;
-        case RegRoot::ClassesRoot:
-            c.parts = {"SOFTWARE", "Classes"};
-            break;
-        case RegRoot::CurrentConfig:
-            c.parts = {"Config", "0001"};
-            break;
-    }
-    c.parts.insert(c.parts.end(), path.begin(), path.end());
-    return c;
-}
-
-// Applies REGEDIT4 sections and values to a tree (the live one or one being
-// loaded). Consecutive sections share their common path prefix, so loading
-// a file in regedit's order walks the tree only once.
+// Applies REGEDIT4 sections and values to a tree (a live registry or one
+// being loaded), counting what changed into *changes when it is given.
+// Consecutive sections share their common path prefix, so loading a file
+// in regedit's order walks the tree only once.
 class TreeBuilder : public regedit4::Handler {
   public:
     TreeBuilder(RegKey &localMachine, RegKey &users, const std::string &source,
-                bool countChanges)
+                unsigned long long *changes)
         : localMachine_(localMachine),
           users_(users),
           source_(source),
-          countChanges_(countChanges) {}
+          changes_(changes) {}
 
     void Key(RegRoot root, const std::vector<std::string_view> &path,
              bool remove, int line) override {
-        CanonicalPath c = Canonical(root, path);
+        CanonicalKeyPath c = Canonical(root, path);
         RegKey *base = c.users ? &users_ : &localMachine_;
         if (remove) {
             if (path.empty())
@@ -128,7 +57,7 @@ class TreeBuilder : public regedit4::Handler {
             cacheParts_.clear();
         }
         while (common < cacheParts_.size() && common < c.parts.size() &&
-               SameRegistryName(cacheParts_[common], c.parts[common]))
+               SameName(cacheParts_[common], c.parts[common]))
             ++common;
         cacheParts_.resize(common);
         cacheKeys_.resize(common);
@@ -157,13 +86,13 @@ class TreeBuilder : public regedit4::Handler {
 
   private:
     void Changed() {
-        if (countChanges_) NoteRegistryChange();
+        if (changes_) ++*changes_;
     }
 
     RegKey &localMachine_;
     RegKey &users_;
     const std::string &source_;
-    bool countChanges_;
+    unsigned long long *changes_;
     RegKey *current_ = nullptr;
     bool cacheUsers_ = false;
     std::vector<std::string_view> cacheParts_;
@@ -202,7 +131,7 @@ class SavedKeyBuilder : public regedit4::Handler {
         if (remove)
             regedit4::ThrowMalformed(source_, line,
                                      "a deletion in a saved key file");
-        CanonicalPath c = Canonical(root, path);
+        CanonicalKeyPath c = Canonical(root, path);
         if (!haveBase_) {
             base_ = c;
             haveBase_ = true;
@@ -212,7 +141,7 @@ class SavedKeyBuilder : public regedit4::Handler {
         bool below =
             c.users == base_.users && c.parts.size() > base_.parts.size();
         for (std::size_t i = 0; below && i < base_.parts.size(); ++i)
-            below = SameRegistryName(c.parts[i], base_.parts[i]);
+            below = SameName(c.parts[i], base_.parts[i]);
         if (!below)
             regedit4::ThrowMalformed(source_, line,
                                      "a key outside the saved key");
@@ -235,223 +164,142 @@ class SavedKeyBuilder : public regedit4::Handler {
     RegKey &into_;
     const std::string &source_;
     bool haveBase_ = false;
-    CanonicalPath base_;
+    CanonicalKeyPath base_;
     RegKey *current_ = nullptr;
 };
 
+// The key below `base` that an alias stands for; made when `create` is set
+// and it is missing, with each key made counted into *changes.
 RegKey *AliasTarget(RegKey &base, std::initializer_list<std::string_view> path,
-                    bool create) {
+                    bool create, unsigned long long *changes) {
     RegKey *k = &base;
     for (std::string_view part : path) {
         RegKey *next = k->FindChild(part);
         if (!next) {
             if (!create) return nullptr;
             next = &k->AddChild(std::string(part));
-            NoteRegistryChange();
+            ++*changes;
         }
         k = next;
     }
     return k;
 }
 
-std::string WholeRegistryText() {
-    Registry &r = TheRegistry();
-    std::string out;
-    regedit4::AppendHeader(out);
-    regedit4::AppendTree(out, r.localMachine->name, *r.localMachine);
-    regedit4::AppendTree(out, r.users->name, *r.users);
-    return out;
+std::string ReadRegistryFile(const fs::path &file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string text;
+    if (in) {
+        in.seekg(0, std::ios::end);
+        std::streamoff size = in.tellg();
+        in.seekg(0, std::ios::beg);
+        if (size > 0) {
+            text.resize(static_cast<std::size_t>(size));
+            in.read(text.data(), size);
+        }
+    }
+    std::error_code ec;
+    if (!in || fs::is_directory(file, ec))
+        throw EmulatorFailure(file.string() + ": cannot be read");
+    return text;
 }
 
 }  // namespace
 
-// ----------------------------------------------------------------- names
+// ---------------------------------------------------------------- registry
 
-bool SameRegistryName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Fold(a[i]) != Fold(b[i])) return false;
-    return true;
-}
+Registry::Registry()
+    : localMachine_(std::make_shared<RegKey>("HKEY_LOCAL_MACHINE")),
+      users_(std::make_shared<RegKey>("HKEY_USERS")) {}
 
-std::size_t FoldedHash::operator()(std::string_view s) const {
-    std::uint64_t h = 1469598103934665603ull;
-    for (char c : s) {
-        h ^= Fold(c);
-        h *= 1099511628211ull;
+RegKey *Registry::RootKey(RegRoot root, bool create) {
+    switch (root) {
+        case RegRoot::LocalMachine:
+            return localMachine_.get();
+        case RegRoot::Users:
+            return users_.get();
+        case RegRoot::CurrentUser:
+            return AliasTarget(*users_, {".DEFAULT"}, create, &changes_);
+        case RegRoot::ClassesRoot:
+            return AliasTarget(*localMachine_, {"SOFTWARE", "Classes"}, create,
+                               &changes_);
+        case RegRoot::CurrentConfig:
+            return AliasTarget(*localMachine_, {"Config", "0001"}, create,
+                               &changes_);
     }
-    return static_cast<std::size_t>(h);
-}
-
-std::vector<std::string_view> SplitKeyPath(std::string_view path) {
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find('\\', start);
-        if (end == std::string_view::npos) end = path.size();
-        if (end > start) parts.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
-// ------------------------------------------------------------------- key
-
-RegKey::~RegKey() {
-    // Deep trees are taken apart without recursion.
-    childIndex_.reset();
-    std::vector<std::shared_ptr<RegKey>> pending = std::move(children_);
-    while (!pending.empty()) {
-        std::shared_ptr<RegKey> k = std::move(pending.back());
-        pending.pop_back();
-        k->parent = nullptr;
-        if (k.use_count() == 1) {
-            k->childIndex_.reset();
-            for (auto &c : k->children_) pending.push_back(std::move(c));
-            k->children_.clear();
-        }
-    }
-}
-
-RegKey *RegKey::FindChild(std::string_view childName) const {
-    if (childIndex_) {
-        auto it = childIndex_->find(childName);
-        return it == childIndex_->end() ? nullptr : it->second;
-    }
-    for (const auto &c : children_)
-        if (SameRegistryName(c->name, childName)) return c.get();
     return nullptr;
 }
 
-RegKey &RegKey::AddChild(std::string childName) {
-    auto child = std::make_shared<RegKey>(std::move(childName));
-    child->parent = this;
-    RegKey *raw = child.get();
-    children_.push_back(std::move(child));
-    if (childIndex_) {
-        childIndex_->emplace(raw->name, raw);
-    } else if (children_.size() > kIndexThreshold) {
-        childIndex_ = std::make_unique<ChildIndex>();
-        childIndex_->reserve(children_.size() * 2);
-        for (const auto &c : children_) childIndex_->emplace(c->name, c.get());
+const RegKey *Registry::RootKey(RegRoot root) const {
+    // Without `create` nothing is changed.
+    return const_cast<Registry *>(this)->RootKey(root, false);
+}
+
+RegKey &Registry::CreateKey(RegKey &base,
+                            const std::vector<std::string_view> &parts,
+                            bool *created) {
+    *created = false;
+    RegKey *k = &base;
+    for (std::string_view part : parts) {
+        bool made = false;
+        k = &k->Child(part, &made);
+        if (made) {
+            *created = true;
+            Changed();
+        }
     }
-    return *raw;
+    return *k;
 }
 
-RegKey &RegKey::Child(std::string_view childName, bool *created) {
-    RegKey *k = FindChild(childName);
-    if (created) *created = k == nullptr;
-    return k ? *k : AddChild(std::string(childName));
+void Registry::DeleteKey(RegKey &key) {
+    if (!key.parent) return;
+    key.parent->RemoveChild(&key);
+    Changed();
 }
 
-void RegKey::RemoveChild(const RegKey *child) {
-    auto it = std::find_if(children_.begin(), children_.end(),
-                           [&](const auto &c) { return c.get() == child; });
-    if (it == children_.end()) return;
-    std::shared_ptr<RegKey> keep = std::move(*it);
-    if (childIndex_) childIndex_->erase(keep->name);
-    children_.erase(it);
-    keep->parent = nullptr;
-}
-
-std::ptrdiff_t RegKey::ValuePosition(std::string_view valueName) const {
-    if (values_.size() <= kIndexThreshold) {
-        for (std::size_t i = 0; i < values_.size(); ++i)
-            if (SameRegistryName(values_[i].name, valueName))
-                return static_cast<std::ptrdiff_t>(i);
-        return -1;
-    }
-    if (!valueIndex_) {
-        valueIndex_ = std::make_unique<ValueIndex>();
-        valueIndex_->reserve(values_.size() * 2);
-        for (std::size_t i = 0; i < values_.size(); ++i)
-            valueIndex_->emplace(values_[i].name, i);
-    }
-    auto it = valueIndex_->find(valueName);
-    return it == valueIndex_->end() ? -1
-                                    : static_cast<std::ptrdiff_t>(it->second);
-}
-
-const RegValue *RegKey::FindValue(std::string_view valueName) const {
-    std::ptrdiff_t i = ValuePosition(valueName);
-    return i < 0 ? nullptr : &values_[static_cast<std::size_t>(i)];
-}
-
-bool RegKey::SetValue(std::string_view valueName, DWORD type, const BYTE *data,
-                      std::size_t size) {
-    std::ptrdiff_t i = ValuePosition(valueName);
-    if (i >= 0) {
-        RegValue &v = values_[static_cast<std::size_t>(i)];
-        if (v.type == type && v.data.size() == size &&
-            (size == 0 || std::memcmp(v.data.data(), data, size) == 0))
-            return false;
-        v.type = type;
-        v.data.assign(data, data + size);
-        return true;
-    }
-    std::size_t capacity = values_.capacity();
-    RegValue v;
-    v.name.assign(valueName);
-    v.type = type;
-    v.data.assign(data, data + size);
-    values_.push_back(std::move(v));
-    if (values_.capacity() != capacity)
-        valueIndex_.reset();  // the names moved
-    else if (valueIndex_)
-        valueIndex_->emplace(values_.back().name, values_.size() - 1);
+bool Registry::SetValue(RegKey &key, std::string_view name, DWORD type,
+                        const BYTE *data, std::size_t size) {
+    if (!key.SetValue(name, type, data, size)) return false;
+    Changed();
     return true;
 }
 
-bool RegKey::RemoveValue(std::string_view valueName) {
-    std::ptrdiff_t i = ValuePosition(valueName);
-    if (i < 0) return false;
-    valueIndex_.reset();
-    values_.erase(values_.begin() + i);
+bool Registry::DeleteValue(RegKey &key, std::string_view name) {
+    if (!key.RemoveValue(name)) return false;
+    Changed();
     return true;
 }
 
-void RegKey::TakeContentOf(RegKey &other) {
-    Clear();
-    children_ = std::move(other.children_);
-    childIndex_ = std::move(other.childIndex_);
-    for (auto &c : children_) c->parent = this;
-    values_ = std::move(other.values_);
-    valueIndex_ = std::move(other.valueIndex_);
-    other.Clear();
+void Registry::ReplaceContent(RegKey &key, RegKey &from) {
+    key.TakeContentOf(from);
+    Changed();
 }
 
-void RegKey::Clear() {
-    childIndex_.reset();
-    for (auto &c : children_) c->parent = nullptr;
-    children_.clear();
-    valueIndex_.reset();
-    values_.clear();
+// ----------------------------------------------------------------- handles
+
+HKEY Registry::OpenHandle(RegKey &key) {
+    std::uintptr_t value = nextHandle_;
+    nextHandle_ += 4;
+    handles_.emplace(value, key.weak_from_this());
+    return reinterpret_cast<HKEY>(value);
 }
 
-std::string RegKey::Path() const {
-    std::vector<const RegKey *> chain;
-    for (const RegKey *k = this; k; k = k->parent) chain.push_back(k);
-    std::string path;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if (!path.empty()) path.push_back('\\');
-        path += (*it)->name;
+std::shared_ptr<RegKey> Registry::KeyOfHandle(HKEY handle, LONG *error) const {
+    auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == handles_.end()) {
+        *error = ERROR_INVALID_HANDLE;
+        return nullptr;
     }
-    return path;
+    std::shared_ptr<RegKey> key = it->second.lock();
+    if (!key || (!key->parent && key != localMachine_ && key != users_)) {
+        *error = ERROR_KEY_DELETED;
+        return nullptr;
+    }
+    *error = ERROR_SUCCESS;
+    return key;
 }
 
-// ----------------------------------------------------------------- roots
-
-std::optional<RegRoot> RegRootByName(std::string_view name) {
-    static const std::pair<std::string_view, RegRoot> kRoots[] = {
-        {"HKEY_LOCAL_MACHINE", RegRoot::LocalMachine},
-        {"HKEY_USERS", RegRoot::Users},
-        {"HKEY_CURRENT_USER", RegRoot::CurrentUser},
-        {"HKEY_CLASSES_ROOT", RegRoot::ClassesRoot},
-        {"HKEY_CURRENT_CONFIG", RegRoot::CurrentConfig},
-    };
-    for (const auto &[n, root] : kRoots)
-        if (SameRegistryName(n, name)) return root;
-    return std::nullopt;
+bool Registry::CloseHandle(HKEY handle) {
+    return handles_.erase(reinterpret_cast<std::uintptr_t>(handle)) != 0;
 }
 
 std::optional<RegRoot> RegRootOfHandle(HKEY key) {
@@ -463,74 +311,7 @@ std::optional<RegRoot> RegRootOfHandle(HKEY key) {
     return std::nullopt;
 }
 
-RegKey *RegRootKey(RegRoot root, bool create) {
-    Registry &r = TheRegistry();
-    switch (root) {
-        case RegRoot::LocalMachine:
-            return r.localMachine.get();
-        case RegRoot::Users:
-            return r.users.get();
-        case RegRoot::CurrentUser:
-            return AliasTarget(*r.users, {".DEFAULT"}, create);
-        case RegRoot::ClassesRoot:
-            return AliasTarget(*r.localMachine, {"SOFTWARE", "Classes"},
-                               create);
-        case RegRoot::CurrentConfig:
-            return AliasTarget(*r.localMachine, {"Config", "0001"}, create);
-    }
-    return nullptr;
-}
-
-std::string RegRootPath(RegRoot root) {
-    switch (root) {
-        case RegRoot::LocalMachine:
-            return "HKEY_LOCAL_MACHINE";
-        case RegRoot::Users:
-            return "HKEY_USERS";
-        case RegRoot::CurrentUser:
-            return "HKEY_USERS\\.DEFAULT";
-        case RegRoot::ClassesRoot:
-            return "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes";
-        case RegRoot::CurrentConfig:
-            return "HKEY_LOCAL_MACHINE\\Config\\0001";
-    }
-    return {};
-}
-
-void NoteRegistryChange() { ++TheRegistry().changes; }
-
-// --------------------------------------------------------------- handles
-
-HKEY OpenKeyHandle(RegKey &key) {
-    Registry &r = TheRegistry();
-    std::uintptr_t value = r.nextHandle;
-    r.nextHandle += 4;
-    r.handles.emplace(value, key.weak_from_this());
-    return reinterpret_cast<HKEY>(value);
-}
-
-std::shared_ptr<RegKey> KeyOfHandle(HKEY handle, LONG *error) {
-    Registry &r = TheRegistry();
-    auto it = r.handles.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (it == r.handles.end()) {
-        *error = ERROR_INVALID_HANDLE;
-        return nullptr;
-    }
-    std::shared_ptr<RegKey> key = it->second.lock();
-    if (!key || (!key->parent && key != r.localMachine && key != r.users)) {
-        *error = ERROR_KEY_DELETED;
-        return nullptr;
-    }
-    *error = ERROR_SUCCESS;
-    return key;
-}
-
-bool CloseKeyHandle(HKEY handle) {
-    return TheRegistry().handles.erase(
-               reinterpret_cast<std::uintptr_t>(handle)) != 0;
-}
-
-// ------------------------------------------------------------ text forms
+// -------------------------------------------------------------- text forms
 
 std::string SavedKeyText(const std::string &path, const RegKey &key) {
     std::string out;
@@ -548,12 +329,20 @@ void ParseSavedKey(std::string_view text, const std::string &source,
                                  "no key section in a saved key file");
 }
 
-std::string ExportRegistryText(const std::string &keyPath) {
-    if (keyPath.empty()) return WholeRegistryText();
+std::string Registry::WholeText() const {
+    std::string out;
+    regedit4::AppendHeader(out);
+    regedit4::AppendTree(out, localMachine_->name, *localMachine_);
+    regedit4::AppendTree(out, users_->name, *users_);
+    return out;
+}
+
+std::string Registry::ExportText(const std::string &keyPath) const {
+    if (keyPath.empty()) return WholeText();
     std::string_view p(keyPath);
     std::size_t slash = p.find('\\');
     std::optional<RegRoot> root = RegRootByName(p.substr(0, slash));
-    RegKey *k = root ? RegRootKey(*root, false) : nullptr;
+    const RegKey *k = root ? RootKey(*root) : nullptr;
     if (k && slash != std::string_view::npos)
         for (std::string_view part : SplitKeyPath(p.substr(slash + 1)))
             if (!(k = k->FindChild(part))) break;
@@ -561,63 +350,45 @@ std::string ExportRegistryText(const std::string &keyPath) {
     return SavedKeyText(k->Path(), *k);
 }
 
-void ImportRegistryText(const std::string &text, const std::string &source) {
+void Registry::ImportText(const std::string &text, const std::string &source) {
     ImportChecker checker(source);
     regedit4::Parse(text, source, checker);
-    Registry &r = TheRegistry();
-    TreeBuilder builder(*r.localMachine, *r.users, source, true);
+    TreeBuilder builder(*localMachine_, *users_, source, &changes_);
     regedit4::Parse(text, source, builder);
 }
 
-void ResetRegistry() {
-    Registry &r = TheRegistry();
-    r.handles.clear();
-    r.localMachine = std::make_shared<RegKey>("HKEY_LOCAL_MACHINE");
-    r.users = std::make_shared<RegKey>("HKEY_USERS");
-    r.changes = r.writtenChanges = 0;
-}
+// ------------------------------------------------------------ registry.reg
 
-// -------------------------------------------------------- registry.reg
-
-void LoadRegistry(const fs::path &file) {
+void Registry::Load(const fs::path &file) {
     std::string source = file.string();
-    auto localMachine = std::make_shared<RegKey>("HKEY_LOCAL_MACHINE");
-    auto users = std::make_shared<RegKey>("HKEY_USERS");
+    Registry loaded;
     std::error_code ec;
     if (fs::exists(file, ec)) {
-        std::ifstream in(file, std::ios::binary);
-        std::string text;
-        if (in) {
-            in.seekg(0, std::ios::end);
-            std::streamoff size = in.tellg();
-            in.seekg(0, std::ios::beg);
-            if (size > 0) {
-                text.resize(static_cast<std::size_t>(size));
-                in.read(text.data(), size);
-            }
-        }
-        if (!in || fs::is_directory(file, ec))
-            throw EmulatorFailure(source + ": cannot be read");
-        TreeBuilder builder(*localMachine, *users, source, false);
+        std::string text = ReadRegistryFile(file);
+        TreeBuilder builder(*loaded.localMachine_, *loaded.users_, source,
+                            nullptr);
         regedit4::Parse(text, source, builder);
     } else if (ec) {
         throw EmulatorFailure(source + ": " + ec.message());
     }
-    ResetRegistry();
-    Registry &r = TheRegistry();
-    r.localMachine = std::move(localMachine);
-    r.users = std::move(users);
+    loaded.nextHandle_ = nextHandle_;
+    *this = std::move(loaded);
 }
 
-void WriteBackRegistry(const fs::path &file) {
-    Registry &r = TheRegistry();
-    if (r.changes == r.writtenChanges) return;
-    std::string text = WholeRegistryText();
+void Registry::Reset() {
+    Registry empty;
+    empty.nextHandle_ = nextHandle_;
+    *this = std::move(empty);
+}
+
+void Registry::WriteBack(const fs::path &file) {
+    if (!HasUnsavedChanges()) return;
+    std::string text = WholeText();
     if (std::optional<ReplaceFailure> failure =
             ReplaceFileAtomically(file, text))
         throw EmulatorFailure(file.string() + ": cannot " + failure->step +
                               ": " + std::strerror(failure->error));
-    r.writtenChanges = r.changes;
+    writtenChanges_ = changes_;
 }
 
 }  // namespace w95

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "code_page.h"  // AnsiToUtf8, for the texts of events
+
 namespace w95 {
 
 // Opens (appends to) the transcript file; an empty path records nothing.
@@ -15,9 +17,6 @@ void OpenTranscript(const std::string &path);
 
 // Appends one event. Texts in it must already be UTF-8 (see AnsiToUtf8).
 void RecordEvent(const nlohmann::ordered_json &event);
-
-// Windows-1252 to UTF-8, for program texts that go into the transcript.
-std::string AnsiToUtf8(std::string_view ansi);
 
 }  // namespace w95
 

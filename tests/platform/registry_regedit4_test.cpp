@@ -20,7 +20,8 @@ std::string Crlf(std::string_view lf) {
 }
 
 const w95::RegKey *Key(std::string_view path) {
-    const w95::RegKey *k = w95::RegRootKey(w95::RegRoot::LocalMachine, false);
+    const w95::RegKey *k =
+        w95::MachineRegistry().RootKey(w95::RegRoot::LocalMachine, false);
     for (std::string_view part : w95::SplitKeyPath(path))
         if (!(k = k->FindChild(part))) return nullptr;
     return k;
@@ -97,7 +98,8 @@ TEST_F(Regedit4Test, EveryValueTypeRoundTripsByteForByte) {
 }
 
 TEST_F(Regedit4Test, LongHexWrapsLikeRegeditAndReadsBack) {
-    w95::RegKey *lm = w95::RegRootKey(w95::RegRoot::LocalMachine, false);
+    w95::RegKey *lm =
+        w95::MachineRegistry().RootKey(w95::RegRoot::LocalMachine, false);
     std::string data;
     for (int i = 0; i < 200; ++i) data += static_cast<char>(i);
     lm->AddChild("K").SetValue("Blob", REG_BINARY,
@@ -251,7 +253,8 @@ TEST_F(Regedit4Test, AliasSectionsLandOnTheirRealKeys) {
 }
 
 TEST_F(Regedit4Test, VeryDeepTreesAreWrittenAndFreedWithoutRecursion) {
-    w95::RegKey *k = w95::RegRootKey(w95::RegRoot::LocalMachine, false);
+    w95::RegKey *k =
+        w95::MachineRegistry().RootKey(w95::RegRoot::LocalMachine, false);
     for (int i = 0; i < 200000; ++i) k = &k->AddChild("k");
     EXPECT_EQ(k->Path().size(), 18 + 2 * 200000u);
     w95::ResetRegistry();  // must not overflow the stack

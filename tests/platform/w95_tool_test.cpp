@@ -149,6 +149,25 @@ TEST(W95Tool, DiffShowsRegistryValuesKeysAndFiles) {
     EXPECT_TRUE(Contains(missing.err, "w95: no machine at")) << missing.err;
 }
 
+// Key names that differ only in the case of the code page's letters are the
+// same key for the diff, as for the registry.
+TEST(W95Tool, DiffFoldsNamesAsTheRegistryDoes) {
+    ToolMachine a, b;
+    auto import = [](const ToolMachine &m, const std::string &name) {
+        fs::path patch = m.Path().parent_path() / "case.reg";
+        std::ofstream(patch, std::ios::binary)
+            << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\" << name
+            << "]\r\n\"V\"=\"1\"\r\n";
+        ToolRun run = W95({"reg", "import", m.Dir(), patch.string()});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+    };
+    import(a, "\x8A\x8C\x8E\x9F\xC0");
+    import(b, "\x9A\x9C\x9E\xFF\xE0");
+    ToolRun same = W95({"diff", a.Dir(), b.Dir()});
+    EXPECT_EQ(same.exitCode, 0) << same.out << same.err;
+    EXPECT_EQ(same.out, "No differences.\n");
+}
+
 TEST(W95Tool, RegistryExportAndImport) {
     ToolMachine m;
     ToolRun key = W95(

@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "code_page.h"
 #include "machine.h"
 #include "path_resolve.h"
 #include "text_helpers.h"
@@ -28,12 +28,6 @@ namespace fs = std::filesystem;
 namespace tool {
 
 namespace {
-
-std::string Upper(std::string s) {
-    for (char &c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 struct StartupEntry {
     std::string key;    // "load" or "run"
@@ -51,7 +45,7 @@ std::vector<StartupEntry> StartupEntries(const std::string &winIni) {
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             std::size_t close = line.find(']');
-            section = Upper(std::string(w95::TrimSpace(
+            section = w95::UpperCase(std::string(w95::TrimSpace(
                 line.substr(1, close == std::string::npos ? std::string::npos
                                                           : close - 1))));
             continue;
@@ -59,7 +53,7 @@ std::vector<StartupEntry> StartupEntries(const std::string &winIni) {
         std::size_t eq = line.find('=');
         if (section != "WINDOWS" || eq == std::string::npos) continue;
         std::string key =
-            Upper(std::string(w95::TrimSpace(line.substr(0, eq))));
+            w95::UpperCase(std::string(w95::TrimSpace(line.substr(0, eq))));
         if ((key == "LOAD" || key == "RUN") && !values.count(key))
             values[key] = line.substr(eq + 1);
     }
@@ -124,8 +118,7 @@ std::string BaseName(const std::string &windowsPath) {
                            : windowsPath.substr(slash + 1);
     std::size_t dot = name.rfind('.');
     if (dot != std::string::npos) name.erase(dot);
-    for (char &c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char &c : name) c = w95::FoldCase(c);
     return name;
 }
 

@@ -5,157 +5,124 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <optional>
 
-#include "file_names.h"
+#include "code_page.h"
+#include "regedit4.h"
 #include "registry_store.h"
 #include "tool.h"
-#include "transcript.h"
 
 namespace fs = std::filesystem;
 
 namespace tool {
 
-void LoadMachineRegistry(const fs::path &machine);  // registry_commands.cpp
-
-}  // namespace tool
-
-namespace tool {
-
 namespace {
 
-// Names of keys, values and files compare without regard to case.
-std::string Fold(std::string s) {
-    for (char &c : s) {
-        auto u = static_cast<unsigned char>(c);
-        if (u >= 'a' && u <= 'z')
-            c = static_cast<char>(u - 32);
-        else if (u >= 0xE0 && u <= 0xFE && u != 0xF7)
-            c = static_cast<char>(u - 32);
-    }
-    return s;
+// A value as the diff shows it: its REGEDIT4 line, hex data unwrapped.
+std::string ValueLine(const w95::RegValue &value) {
+    std::string line;
+    w95::regedit4::AppendValue(line, value, false);
+    return w95::AnsiToUtf8(line);
 }
 
-struct Key {
-    std::string path;
-    std::vector<std::string> lines;             // value lines, in order
-    std::map<std::string, std::string> byName;  // folded name -> line
-};
-
-struct Registry {
-    std::vector<Key> keys;
-    std::map<std::string, std::size_t> index;  // folded path -> position
-};
-
-// The value name of a REGEDIT4 value line ("@" for the default value).
-std::string ValueName(const std::string &line) {
-    if (line.rfind("@=", 0) == 0) return "@";
-    std::string name;
-    for (std::size_t i = 1; i < line.size(); ++i) {
-        if (line[i] == '\\' && i + 1 < line.size()) {
-            name += line[++i];
-        } else if (line[i] == '"') {
-            break;
-        } else {
-            name += line[i];
-        }
-    }
-    return "\"" + name;
+void ShowKey(char mark, const w95::RegKey &key) {
+    std::printf("%c [%s]\n", mark, w95::AnsiToUtf8(key.Path()).c_str());
+    for (const w95::RegValue &v : key.Values())
+        std::printf("%c     %s\n", mark, ValueLine(v).c_str());
 }
 
-// Reads the export text of the store, which is regular: one [KEY] line a
-// key, value lines below it, hex data continued with a trailing backslash.
-Registry ReadRegistry(const fs::path &machine) {
-    LoadMachineRegistry(machine);
-    std::string text = w95::ExportRegistryText("");
-    Registry r;
-    std::string pending;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!pending.empty()) {
-            std::size_t first = line.find_first_not_of(' ');
-            line = pending +
-                   (first == std::string::npos ? "" : line.substr(first));
-            pending.clear();
-        }
-        if (!line.empty() && line.back() == '\\' && line[0] != '[') {
-            line.pop_back();
-            pending = line;
+// The keys of a tree in export order (each key before its subkeys), each
+// with its counterpart in the other registry, or nullptr.
+template <typename Visit>
+void WalkWithCounterparts(const w95::RegKey &root, const w95::RegKey &otherRoot,
+                          Visit visit) {
+    struct Frame {
+        const w95::RegKey *key;
+        const w95::RegKey *other;
+        std::size_t next;
+    };
+    visit(root, &otherRoot);
+    std::vector<Frame> stack{{&root, &otherRoot, 0}};
+    while (!stack.empty()) {
+        Frame &f = stack.back();
+        if (f.next == f.key->Children().size()) {
+            stack.pop_back();
             continue;
         }
-        if (line.empty() || line == "REGEDIT4") continue;
-        if (line[0] == '[' && line.back() == ']') {
-            Key key;
-            key.path = line.substr(1, line.size() - 2);
-            r.index[Fold(key.path)] = r.keys.size();
-            r.keys.push_back(std::move(key));
-        } else if (!r.keys.empty()) {
-            Key &key = r.keys.back();
-            key.lines.push_back(line);
-            key.byName[Fold(ValueName(line))] = line;
-        }
+        const w95::RegKey &child = *f.key->Children()[f.next++];
+        const w95::RegKey *other =
+            f.other ? f.other->FindChild(child.name) : nullptr;
+        visit(child, other);
+        stack.push_back({&child, other, 0});
     }
-    return r;
 }
 
-int CompareRegistries(const Registry &a, const Registry &b) {
+// The values of a key that differ from those of the same key in the other
+// registry: removed, changed (the whole line compares, the name's case
+// included) and added.
+int CompareKeys(const w95::RegKey &a, const w95::RegKey &b,
+                const std::function<void()> &head) {
+    int differences = 0;
+    bool keyShown = false;
+    auto showKey = [&] {
+        head();
+        if (!keyShown)
+            std::printf("  [%s]\n", w95::AnsiToUtf8(b.Path()).c_str());
+        keyShown = true;
+        ++differences;
+    };
+    for (const w95::RegValue &va : a.Values()) {
+        const w95::RegValue *vb = b.FindValue(va.name);
+        std::string la = ValueLine(va);
+        if (!vb) {
+            showKey();
+            std::printf("-     %s\n", la.c_str());
+        } else if (std::string lb = ValueLine(*vb); lb != la) {
+            showKey();
+            std::printf("-     %s\n+     %s\n", la.c_str(), lb.c_str());
+        }
+    }
+    for (const w95::RegValue &vb : b.Values()) {
+        if (!a.FindValue(vb.name)) {
+            showKey();
+            std::printf("+     %s\n", ValueLine(vb).c_str());
+        }
+    }
+    return differences;
+}
+
+// Keys only in A, keys in both whose values differ (in A's order), then
+// keys only in B (in B's order).
+int CompareRegistries(const w95::Registry &a, const w95::Registry &b) {
     int differences = 0;
     bool heading = false;
-    auto head = [&] {
+    std::function<void()> head = [&] {
         if (!heading) std::printf("Registry:\n");
         heading = true;
     };
-    for (const Key &ka : a.keys) {
-        auto it = b.index.find(Fold(ka.path));
-        if (it == b.index.end()) {
-            head();
-            std::printf("- [%s]\n", w95::AnsiToUtf8(ka.path).c_str());
-            for (const std::string &l : ka.lines)
-                std::printf("-     %s\n", w95::AnsiToUtf8(l).c_str());
-            ++differences;
-            continue;
-        }
-        const Key &kb = b.keys[it->second];
-        bool keyShown = false;
-        auto showKey = [&] {
-            head();
-            if (!keyShown)
-                std::printf("  [%s]\n", w95::AnsiToUtf8(kb.path).c_str());
-            keyShown = true;
-            ++differences;
-        };
-        for (const std::string &l : ka.lines) {
-            auto v = kb.byName.find(Fold(ValueName(l)));
-            if (v == kb.byName.end()) {
-                showKey();
-                std::printf("-     %s\n", w95::AnsiToUtf8(l).c_str());
-            } else if (v->second != l) {
-                showKey();
-                std::printf("-     %s\n+     %s\n", w95::AnsiToUtf8(l).c_str(),
-                            w95::AnsiToUtf8(v->second).c_str());
-            }
-        }
-        for (const std::string &l : kb.lines) {
-            if (!ka.byName.count(Fold(ValueName(l)))) {
-                showKey();
-                std::printf("+     %s\n", w95::AnsiToUtf8(l).c_str());
-            }
-        }
-    }
-    for (const Key &kb : b.keys) {
-        if (a.index.count(Fold(kb.path))) continue;
-        head();
-        std::printf("+ [%s]\n", w95::AnsiToUtf8(kb.path).c_str());
-        for (const std::string &l : kb.lines)
-            std::printf("+     %s\n", w95::AnsiToUtf8(l).c_str());
-        ++differences;
-    }
+    auto roots = {std::make_pair(&a.LocalMachine(), &b.LocalMachine()),
+                  std::make_pair(&a.Users(), &b.Users())};
+    for (auto [ra, rb] : roots)
+        WalkWithCounterparts(*ra, *rb,
+                             [&](const w95::RegKey &ka, const w95::RegKey *kb) {
+                                 if (kb) {
+                                     differences += CompareKeys(ka, *kb, head);
+                                 } else {
+                                     head();
+                                     ShowKey('-', ka);
+                                     ++differences;
+                                 }
+                             });
+    for (auto [ra, rb] : roots)
+        WalkWithCounterparts(*rb, *ra,
+                             [&](const w95::RegKey &kb, const w95::RegKey *ka) {
+                                 if (ka) return;
+                                 head();
+                                 ShowKey('+', kb);
+                                 ++differences;
+                             });
     return differences;
 }
 
@@ -172,14 +139,13 @@ std::map<std::string, Entry> Files(const fs::path &machine) {
     for (const auto &top : fs::directory_iterator(machine)) {
         std::string name = top.path().filename().string();
         if (name == "machine.ini" && top.is_regular_file()) {
-            out[Fold(name)] = {name, top.path(), false};
+            out[w95::UpperCase(name)] = {name, top.path(), false};
             continue;
         }
         if (!(name.size() == 7 && name.rfind("drive_", 0) == 0 &&
               top.is_directory()))
             continue;
-        std::string drive(1, static_cast<char>(std::toupper(
-                                 static_cast<unsigned char>(name[6]))));
+        std::string drive(1, w95::UpperCase(name[6]));
         for (const auto &e : fs::recursive_directory_iterator(top.path())) {
             std::string path = drive + ":";
             for (const auto &part : fs::relative(e.path(), top.path()))
@@ -187,8 +153,8 @@ std::map<std::string, Entry> Files(const fs::path &machine) {
             bool dir = e.is_directory(ec);
             if (!dir && !e.is_regular_file(ec)) continue;
             // Host names are UTF-8; names compare in the machine's ANSI.
-            std::optional<std::string> ansi = w95::HostToAnsi(path);
-            out[Fold(ansi ? *ansi : path)] = {path, e.path(), dir};
+            std::optional<std::string> ansi = w95::Utf8ToAnsi(path);
+            out[w95::UpperCase(ansi ? *ansi : path)] = {path, e.path(), dir};
         }
     }
     return out;
@@ -308,8 +274,8 @@ int DiffMachines(const Arguments &args) {
     if (args.size() != 2)
         throw UsageError("diff takes two machine directories");
     fs::path a = ExistingMachine(args[0]), b = ExistingMachine(args[1]);
-    Registry ra = ReadRegistry(a), rb = ReadRegistry(b);
-    int differences = CompareRegistries(ra, rb);
+    int differences =
+        CompareRegistries(LoadMachineRegistry(a), LoadMachineRegistry(b));
     differences += CompareFiles(a, b);
     if (differences == 0) {
         std::printf("No differences.\n");

@@ -4,16 +4,22 @@
 #include <iostream>
 #include <iterator>
 
-#include "registry_store.h"
 #include "tool.h"
 
 namespace tool {
 
-// The registry of a machine, loaded into the emulation's store; a machine
-// without registry.reg has an empty one.
-void LoadMachineRegistry(const std::filesystem::path &machine) {
-    w95::ResetRegistry();
-    w95::LoadRegistry(machine / "registry.reg");
+namespace {
+
+std::filesystem::path RegistryFile(const std::filesystem::path &machine) {
+    return machine / "registry.reg";
+}
+
+}  // namespace
+
+w95::Registry LoadMachineRegistry(const std::filesystem::path &machine) {
+    w95::Registry registry;
+    registry.Load(RegistryFile(machine));
+    return registry;
 }
 
 int RegistryCommand(const Arguments &args) {
@@ -25,9 +31,8 @@ int RegistryCommand(const Arguments &args) {
                 "reg export takes a machine directory and "
                 "optionally a key");
         std::filesystem::path machine = ExistingMachine(args[1]);
-        LoadMachineRegistry(machine);
-        std::string text =
-            w95::ExportRegistryText(args.size() == 3 ? args[2] : "");
+        std::string text = LoadMachineRegistry(machine).ExportText(
+            args.size() == 3 ? args[2] : "");
         std::fwrite(text.data(), 1, text.size(), stdout);
         return kOk;
     }
@@ -41,10 +46,9 @@ int RegistryCommand(const Arguments &args) {
                         std::istreambuf_iterator<char>());
         else
             text = ReadWholeFile(args[2]);
-        LoadMachineRegistry(machine);
-        w95::ImportRegistryText(text,
-                                args[2] == "-" ? "standard input" : args[2]);
-        w95::WriteBackRegistry(machine / "registry.reg");
+        w95::Registry registry = LoadMachineRegistry(machine);
+        registry.ImportText(text, args[2] == "-" ? "standard input" : args[2]);
+        registry.WriteBack(RegistryFile(machine));
         return kOk;
     }
     throw UsageError("unknown reg command '" + what + "'");

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "registry_store.h"
+
 namespace tool {
 
 // Exit codes of the tool.
@@ -43,6 +45,11 @@ std::filesystem::path ToolDirectory();
 std::filesystem::path ExistingMachine(const std::string &dir);
 
 std::string ReadWholeFile(const std::filesystem::path &file);
+
+// The registry of a machine (registry_commands.cpp); a machine without
+// registry.reg has an empty one. Throws EmulatorFailure for a malformed
+// file.
+w95::Registry LoadMachineRegistry(const std::filesystem::path &machine);
 
 }  // namespace tool
 
