@@ -85,6 +85,8 @@ const std::set<std::string_view> &KnownCalls() {
         "GetWindowTextA",
         "DestroyWindow",
         "ExitWindowsEx",
+        "wsprintfA",
+        "wvsprintfA",
         // text streams
         "OpenTextStream",
         "ReadTextLine",
@@ -97,7 +99,8 @@ const std::set<std::string_view> &KnownCalls() {
 // Calls that have no way to report a failure: they can only crash.
 bool CanOnlyCrash(std::string_view call) {
     return call == "GetTickCount" || call == "GetVersion" || call == "Sleep" ||
-           call == "lstrcmpA" || call == "lstrcmpiA" || call == "lstrlenA";
+           call == "lstrcmpA" || call == "lstrcmpiA" || call == "lstrlenA" ||
+           call == "wsprintfA" || call == "wvsprintfA";
 }
 
 constexpr DWORD kCrash = 0xFFFFFFFF;
