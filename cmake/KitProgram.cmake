@@ -48,7 +48,20 @@ function(kit_program name)
   if(WIN32)
     enable_language(RC)
     add_executable(${name} WIN32 ${ARG_RESOURCE})
-    target_link_libraries(${name} PRIVATE ${name}_core)
+    # No C runtime: the entry point is WinMainCRTStartup of
+    # platform/win32/startup.cpp (with i686's leading underscore), and only
+    # the system DLLs' import libraries are linked, with libgcc for the
+    # compiler's helpers (stack probes).
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      set(entry _WinMainCRTStartup)
+    else()
+      set(entry WinMainCRTStartup)
+    endif()
+    target_link_options(${name} PRIVATE -nostdlib -Wl,--entry=${entry})
+    # The start-up objects follow the program's, so that the version stamp
+    # still leads the read-only data.
+    target_link_libraries(${name} PRIVATE ${name}_core win32_startup kernel32
+                                          user32 advapi32 gcc)
   else()
     set(compiled ${CMAKE_BINARY_DIR}/resources/${name}.res)
     set(embedded ${CMAKE_CURRENT_BINARY_DIR}/${name}_resources.cpp)

@@ -8,5 +8,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Static runtime: an .exe needs only the system DLLs and msvcrt.
+# Static runtime for a program on the C runtime (the Win32 sample): its .exe
+# needs only the system DLLs and msvcrt. The kit's programs link without any
+# C runtime (see kit_program).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -2,7 +2,6 @@
 // the one-byte "ChannelOptions" of the chip's PCI function.
 #include "channel_settings.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "prefix_compare.h"
@@ -17,10 +16,10 @@ const char ELLIPSIS[] = "...";
 // closing full stop; the value written is still the whole string.
 void ComposeConfirmation(const char *channel, int position,
                          const char *parameterText) {
-    int head = std::snprintf(TextBuffer, TEXT_SIZE,
-                             "Setting %s channel options on controller #%d "
-                             "to \n  ",
-                             channel, position);
+    int head = wsprintfA(TextBuffer,
+                         "Setting %s channel options on controller #%d "
+                         "to \n  ",
+                         channel, position);
     if (head < 0 || head >= TEXT_SIZE) return;
     size_t room = size_t(TEXT_SIZE - 1 - head);
     size_t length = std::strlen(parameterText);

@@ -2,9 +2,6 @@
 // a parameter string was written.
 #include "program_flow.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "channel_settings.h"
 #include "parameter_file.h"
 #include "parlod_state.h"
@@ -29,9 +26,8 @@ void RebootSystem(HINSTANCE instance) {
     DWORD start = GetTickCount();
     while (GetTickCount() - start < REBOOT_NOTICE_MILLISECONDS) Sleep(50);
     if (!ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)) {
-        std::snprintf(TextBuffer, TEXT_SIZE,
-                      "Cannot shutdown!  Error code = %lu.",
-                      (unsigned long)GetLastError());
+        wsprintfA(TextBuffer, "Cannot shutdown!  Error code = %lu.",
+                  (unsigned long)GetLastError());
         ShowError(TextBuffer);
     }
     DestroyWindow(notice);
@@ -68,7 +64,7 @@ void ReportLoadStatus() {
         }
         ShowError(status.text);
         RemoveStartupEntry();
-        std::exit(1);
+        ExitProcess(1);
     }
 }
 

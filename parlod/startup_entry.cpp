@@ -2,8 +2,6 @@
 // line into qvrwin.$$$ without the entry, and the copy then takes its place.
 #include "startup_entry.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "parlod_state.h"
@@ -26,9 +24,8 @@ void ShowCleanUpError(const char *text) {
 // made or put in place, which leaves win.ini as it was, start-up entry
 // included.
 void ShowCleanUpFailure(DWORD error) {
-    std::snprintf(TextBuffer, TEXT_SIZE,
-                  "Can't restore win.ini -- Error code = %lu.",
-                  (unsigned long)error);
+    wsprintfA(TextBuffer, "Can't restore win.ini -- Error code = %lu.",
+              (unsigned long)error);
     ShowCleanUpError(TextBuffer);
 }
 
@@ -92,7 +89,7 @@ DWORD CopyWithoutEntry(const char *winIniPath, const char *tempPath,
 bool ChooseAsideName(char *asidePath) {
     char *extension = asidePath + lstrlenA(asidePath) - 3;  // "old"
     for (int n = 0; n < 1000; ++n) {
-        if (n > 0) std::snprintf(extension, 4, "%03d", n);
+        if (n > 0) wsprintfA(extension, "%03d", n);  // three digits
         if (GetFileAttributesA(asidePath) == INVALID_FILE_ATTRIBUTES ||
             DeleteFileA(asidePath)) {
             return true;
@@ -174,7 +171,7 @@ void RemoveStartupEntry() {
     if (tempPath == NULL) {
         ShowCleanUpError("Can't restore win.ini -- Out of memory.");
         if (winIniPath != NULL) LocalFree(winIniPath);
-        std::exit(1);
+        ExitProcess(1);
     }
     CleanWinIni(winIniPath, tempPath);
     LocalFree(tempPath);

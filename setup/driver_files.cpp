@@ -3,7 +3,6 @@
 // (optional). A file that already stands at its target is saved first.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "setup_state.h"
@@ -33,15 +32,14 @@ int FileIndexOf(DWORD bit) {
 // "OLD+ i" once that copy is complete.
 void JournalFile(const char *tag, int index, const char *target,
                  const char *saved) {
-    char fields[2 * PATH_SIZE + 8];
+    const char number[] = {char('0' + index), '\0'};
     if (target == NULL) {
-        std::snprintf(fields, sizeof fields, "%d", index);
+        JournalRecord(tag, {number});
     } else if (saved == NULL) {
-        std::snprintf(fields, sizeof fields, "%d|%s", index, target);
+        JournalRecord(tag, {number, target});
     } else {
-        std::snprintf(fields, sizeof fields, "%d|%s|%s", index, target, saved);
+        JournalRecord(tag, {number, target, saved});
     }
-    JournalRecord(tag, fields);
 }
 
 bool CopyPreloadFile(int index) {
@@ -151,7 +149,7 @@ void InstallDriverFiles() {
     }
 
     if (GetFileAttributesA(InstallDir) == INVALID_FILE_ATTRIBUTES) {
-        JournalRecord("DIR", InstallDir);
+        JournalRecord("DIR", {InstallDir});
         InstallDirCreated = 1;
     }
     SECURITY_ATTRIBUTES security = PlainSecurity();

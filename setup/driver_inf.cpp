@@ -5,7 +5,6 @@
 // no half-written INF ever carries an oem name.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "setup_state.h"
@@ -67,7 +66,7 @@ bool FindInfWithEitherKey(char *path, const char *pattern, int *count) {
 // assumes numbers from 0 without gaps; an existing file is never taken.
 bool ChooseNewOemName(int number) {
     for (; number >= 0 && number < 0x7FFFFFFF; ++number) {
-        std::snprintf(MessageText, sizeof MessageText, "\\oem%d.inf", number);
+        wsprintfA(MessageText, "\\oem%d.inf", number);
         if (std::strlen(InfDir) + std::strlen(MessageText) >= PATH_SIZE) {
             return false;
         }
@@ -141,7 +140,7 @@ void WriteCommentedInf() {
 // rename refuses a name that is taken); over an old instance by moving that
 // aside first and deleting it after. The journal knows it first.
 void ExchangeCommentedInf() {
-    JournalRecord("INF!", "");
+    JournalRecord("INF!");
     DriverInfWritten = 1;
     bool done = DriverInfIsNew
                     ? MoveFileA(DriverInfTempPath, DriverInfPath) != FALSE
@@ -154,11 +153,9 @@ void ExchangeCommentedInf() {
 // Journals the driver INF's place and its working names before anything
 // is written: "INF isNew|target|saved copy|new copy|aside".
 void JournalDriverInf() {
-    char fields[4 * PATH_SIZE + 4];
-    std::snprintf(fields, sizeof fields, "%d|%s|%s|%s|%s", DriverInfIsNew,
-                  DriverInfPath, DriverInfBackupPath, DriverInfTempPath,
-                  DriverInfAsidePath);
-    JournalRecord("INF", fields);
+    JournalRecord(
+        "INF", {DriverInfIsNew ? "1" : "0", DriverInfPath, DriverInfBackupPath,
+                DriverInfTempPath, DriverInfAsidePath});
     DriverInfIntent = 1;
 }
 
@@ -252,11 +249,10 @@ void PlaceDriverInf() {
         if (named) JournalDriverInf();
         if (!named || !CopyFileA(DriverInfPath, DriverInfBackupPath, FALSE)) {
             DWORD error = named ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
-            std::snprintf(MessageText, sizeof MessageText,
-                          "Error backing up file %s.", DriverInfPath);
+            wsprintfA(MessageText, "Error backing up file %s.", DriverInfPath);
             FatalSetupError(MessageText, (LONG)error);
         }
-        JournalRecord("INF+", "");
+        JournalRecord("INF+");
     } else {
         DriverInfIsNew = 1;
         JournalDriverInf();

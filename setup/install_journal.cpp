@@ -2,8 +2,6 @@
 // how it is put back when a later step fails.
 #include <windows.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "setup_state.h"
@@ -14,21 +12,20 @@ DWORD CreatedFlags;
 
 void ReportKeptCopy(const char *original, const char *savedCopy) {
     char text[MESSAGE_SIZE + 100];
-    std::snprintf(text, sizeof text,
-                  "Unable to restore %s.  Its saved copy is kept as %s.",
-                  original, savedCopy);
+    // Two paths of under PATH_SIZE characters and the sentence fit `text`.
+    wsprintfA(text, "Unable to restore %s.  Its saved copy is kept as %s.",
+              original, savedCopy);
     MessageBoxA(NULL, text, ErrorCaption, MB_SETFOREGROUND | MB_ICONERROR);
     UndoIncomplete = 1;
 }
 
 void FatalSetupError(const char *message, LONG errorCode) {
     if (message != MessageText) {
-        std::snprintf(MessageText, sizeof MessageText, "%s", message);
+        lstrcpynA(MessageText, message, sizeof MessageText);
     }
     if (errorCode != 0) {
         char suffix[40];
-        std::snprintf(suffix, sizeof suffix, "  Error code = %ld.",
-                      (long)errorCode);
+        wsprintfA(suffix, "  Error code = %ld.", (long)errorCode);
         // The code always shows: a message too long for both is cut.
         std::size_t room = sizeof MessageText - 1 - std::strlen(suffix);
         if (std::strlen(MessageText) > room) MessageText[room] = '\0';
@@ -47,7 +44,7 @@ void FatalSetupError(const char *message, LONG errorCode) {
     if (!UndoIncomplete) DeleteJournal();
     RemoveTempDir();
     if (ProgressDialog != NULL) DestroyWindow(ProgressDialog);
-    std::exit(1);
+    ExitProcess(1);
 }
 
 void UndoInstalledFiles(int first, int last) {

@@ -15,12 +15,6 @@
 // deletes a copy that may be partial, and restores only from complete ones.
 #include <windows.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <string_view>
-
 #include "setup_state.h"
 #include "work_buffers.h"
 
@@ -34,11 +28,17 @@ int UndoIncomplete;
 
 namespace {
 
+// Room for every record of one run, written or read back: a run writes at
+// most 22 records, naming 22 paths in all (under 7000 bytes).
+constexpr DWORD JOURNAL_SIZE = 16384;
+
 char JournalPath[PATH_SIZE];
 char JournalNewPath[PATH_SIZE];
-std::string JournalText;  // every record written so far
-bool JournalOnDisk;       // JOURNAL exists
-bool JournalNewOnDisk;    // JOURNAL.NEW exists
+char JournalText[JOURNAL_SIZE];  // every record written so far
+DWORD JournalLength;
+char ReadText[JOURNAL_SIZE];  // a journal read back for recovery
+bool JournalOnDisk;           // JOURNAL exists
+bool JournalNewOnDisk;        // JOURNAL.NEW exists
 
 const char JournalName[] = "JOURNAL";
 const char JournalNewName[] = "JOURNAL.NEW";
@@ -51,15 +51,53 @@ const char NotRecoveredText[] =
     "Setup was interrupted before it finished, and not all of the changes "
     "it had made could be undone.  Setup aborted.";
 
+// A piece of a journal text, which may hold any byte, NUL included.
+struct Piece {
+    const char *data;
+    DWORD length;
+
+    // The offset of the first `c` at or after `from`, or length.
+    DWORD Find(char c, DWORD from = 0) const {
+        while (from < length && data[from] != c) ++from;
+        return from;
+    }
+    // The offset of the first CR LF at or after `from`, or length.
+    DWORD FindLineEnd(DWORD from) const {
+        for (; from + 1 < length; ++from) {
+            if (data[from] == '\r' && data[from + 1] == '\n') return from;
+        }
+        return length;
+    }
+    Piece Part(DWORD from, DWORD end) const {
+        return {data + from, end - from};
+    }
+    bool Is(const char *text) const {
+        DWORD i = 0;
+        for (; i < length; ++i) {
+            if (text[i] == '\0' || text[i] != data[i]) return false;
+        }
+        return text[i] == '\0';
+    }
+};
+
 // FNV-1a over the record's text.
-DWORD Checksum(std::string_view text) {
+DWORD Checksum(Piece text) {
     DWORD sum = 2166136261u;
-    for (char c : text) {
-        sum ^= static_cast<unsigned char>(c);
+    for (DWORD i = 0; i < text.length; ++i) {
+        sum ^= static_cast<unsigned char>(text.data[i]);
         sum *= 16777619u;
     }
     return sum;
 }
+
+// Appends text to the journal; false when it would not fit.
+bool Append(const char *text, DWORD length) {
+    if (length > JOURNAL_SIZE - JournalLength) return false;
+    for (DWORD i = 0; i < length; ++i) JournalText[JournalLength++] = text[i];
+    return true;
+}
+
+bool Append(const char *text) { return Append(text, lstrlenA(text)); }
 
 bool ComposeJournalPaths() {
     return ComposePath(JournalPath, PATH_SIZE, TempDir, JournalName) &&
@@ -74,9 +112,9 @@ DWORD WriteJournal() {
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
     JournalNewOnDisk = true;
-    DWORD size = static_cast<DWORD>(JournalText.size());
+    DWORD size = JournalLength;
     DWORD written = 0;
-    BOOL wrote = WriteFile(file, JournalText.data(), size, &written, NULL);
+    BOOL wrote = WriteFile(file, JournalText, size, &written, NULL);
     if (!wrote || written != size) {
         DWORD error = wrote ? ERROR_WRITE_FAULT : GetLastError();
         CloseHandle(file);
@@ -92,80 +130,81 @@ DWORD WriteJournal() {
 }
 
 // Splits "a|b|c" at its bars; the fields land in `fields`, at most `count`.
-int SplitFields(const std::string &text, std::string *fields, int count) {
+int SplitFields(Piece text, Piece *fields, int count) {
     int n = 0;
-    std::size_t start = 0;
+    DWORD start = 0;
     while (n < count) {
-        std::size_t bar = text.find('|', start);
-        fields[n++] = text.substr(
-            start, bar == std::string::npos ? std::string::npos : bar - start);
-        if (bar == std::string::npos) break;
+        DWORD bar = text.Find('|', start);
+        fields[n++] = text.Part(start, bar);
+        if (bar == text.length) break;
         start = bar + 1;
     }
     return n;
 }
 
-void CopyField(char *out, const std::string &field) {
-    std::snprintf(out, PATH_SIZE, "%s", field.c_str());
+// A field into a path buffer, cut to PATH_SIZE - 1 characters.
+void CopyField(char *out, Piece field) {
+    DWORD length = field.length < PATH_SIZE ? field.length : PATH_SIZE - 1;
+    for (DWORD i = 0; i < length; ++i) out[i] = field.data[i];
+    out[length] = '\0';
 }
 
 // The driver file a record names by its number, or -1.
-int FileIndex(const std::string &field) {
-    if (field.size() != 1 || field[0] < '0' ||
-        field[0] >= '0' + DRIVER_FILE_COUNT) {
+int FileIndex(Piece field) {
+    if (field.length != 1 || field.data[0] < '0' ||
+        field.data[0] >= '0' + DRIVER_FILE_COUNT) {
         return -1;
     }
-    return field[0] - '0';
+    return field.data[0] - '0';
 }
 
 // Puts one record back into the run's state, as the step that wrote it had
 // it. False for a record that is not understood.
-bool LoadRecord(const std::string &tag, const std::string &rest,
-                bool *committed) {
-    std::string f[5];
+bool LoadRecord(Piece tag, Piece rest, bool *committed) {
+    Piece f[5];
     int n = SplitFields(rest, f, 5);
-    if (tag == "REG" && n == 1) {
+    if (tag.Is("REG") && n == 1) {
         CopyField(SnapshotPath, f[0]);
         SnapshotIsOurs = 1;
-    } else if (tag == "REG+") {
+    } else if (tag.Is("REG+")) {
         StepFlags |= STEP_REGISTRY_SAVED;
-    } else if (tag == "MSHDC" && n == 4) {
+    } else if (tag.Is("MSHDC") && n == 4) {
         CopyField(MshdcPath, f[0]);
         CopyField(MshdcBackupPath, f[1]);
         CopyField(MshdcTempPath, f[2]);
         CopyField(MshdcAsidePath, f[3]);
         MshdcIntent = 1;
-    } else if (tag == "MSHDC+") {
+    } else if (tag.Is("MSHDC+")) {
         StepFlags |= STEP_MSHDC_SAVED;
-    } else if (tag == "MSHDC!") {
+    } else if (tag.Is("MSHDC!")) {
         MshdcExchanging = 1;
-    } else if (tag == "INF" && n == 5) {
-        DriverInfIsNew = f[0] == "1";
+    } else if (tag.Is("INF") && n == 5) {
+        DriverInfIsNew = f[0].Is("1");
         CopyField(DriverInfPath, f[1]);
         CopyField(DriverInfBackupPath, f[2]);
         CopyField(DriverInfTempPath, f[3]);
         CopyField(DriverInfAsidePath, f[4]);
         DriverInfIntent = 1;
         if (DriverInfIsNew) StepFlags |= STEP_INF_PLACED;
-    } else if (tag == "INF+") {
+    } else if (tag.Is("INF+")) {
         StepFlags |= STEP_INF_PLACED;
-    } else if (tag == "INF!") {
+    } else if (tag.Is("INF!")) {
         DriverInfWritten = 1;
-    } else if (tag == "NEW" && n == 2 && FileIndex(f[0]) >= 0) {
+    } else if (tag.Is("NEW") && n == 2 && FileIndex(f[0]) >= 0) {
         int i = FileIndex(f[0]);
         CopyField(InstalledFileTarget[i], f[1]);
         CreatedFlags |= DriverFileBits[i];
-    } else if (tag == "OLD" && n == 3 && FileIndex(f[0]) >= 0) {
+    } else if (tag.Is("OLD") && n == 3 && FileIndex(f[0]) >= 0) {
         int i = FileIndex(f[0]);
         CopyField(InstalledFileTarget[i], f[1]);
         CopyField(InstalledFileBackup[i], f[2]);
         BackupIntentFlags |= DriverFileBits[i];
-    } else if (tag == "OLD+" && n == 1 && FileIndex(f[0]) >= 0) {
+    } else if (tag.Is("OLD+") && n == 1 && FileIndex(f[0]) >= 0) {
         BackupFlags |= DriverFileBits[FileIndex(f[0])];
         StepFlags |= STEP_FILES_REPLACED;
-    } else if (tag == "DIR") {
+    } else if (tag.Is("DIR")) {
         InstallDirCreated = 1;
-    } else if (tag == "COMMIT") {
+    } else if (tag.Is("COMMIT")) {
         *committed = true;
     } else {
         return false;
@@ -175,45 +214,47 @@ bool LoadRecord(const std::string &tag, const std::string &rest,
 
 // Loads the records of a journal text, up to the first line that is torn
 // or not understood. Gives the number of records taken.
-int LoadJournal(const std::string &text, bool *committed) {
+int LoadJournal(Piece text, bool *committed) {
     int records = 0;
-    std::size_t start = 0;
+    DWORD start = 0;
     for (;;) {
-        std::size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) break;
-        std::string line = text.substr(start, end - start);
+        DWORD end = text.FindLineEnd(start);
+        if (end == text.length) break;
+        Piece line = text.Part(start, end);
         start = end + 2;
-        std::size_t star = line.rfind('*');
-        if (star == std::string::npos) break;
-        std::string record = line.substr(0, star);
+        DWORD star = line.length;
+        while (star > 0 && line.data[star - 1] != '*') --star;
+        if (star == 0) break;
+        Piece record = line.Part(0, star - 1);
         char sum[16];
-        std::snprintf(sum, sizeof sum, "%08lX",
-                      (unsigned long)Checksum(record));
-        if (line.substr(star + 1) != sum) break;
-        std::size_t blank = record.find(' ');
-        std::string tag = record.substr(0, blank);
-        std::string rest =
-            blank == std::string::npos ? "" : record.substr(blank + 1);
+        wsprintfA(sum, "%08lX", (unsigned long)Checksum(record));
+        if (!line.Part(star, line.length).Is(sum)) break;
+        DWORD blank = record.Find(' ');
+        Piece tag = record.Part(0, blank);
+        Piece rest = blank == record.length
+                         ? record.Part(blank, blank)
+                         : record.Part(blank + 1, record.length);
         if (!LoadRecord(tag, rest, committed)) break;
         ++records;
     }
     return records;
 }
 
-// Reads a whole journal file. False when it cannot be read.
-bool ReadJournalFile(const char *path, std::string *text) {
+// Reads a whole journal file into ReadText. False when it cannot be read,
+// or is larger than any journal that a run writes.
+bool ReadJournalFile(const char *path, Piece *text) {
     SECURITY_ATTRIBUTES security = PlainSecurity();
     FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, &security,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
     if (!file.IsOpen()) return false;
     DWORD size = GetFileSize(file.Get(), NULL);
-    if (size == INVALID_FILE_SIZE || size > 0x100000) return false;
-    text->assign(size, '\0');
+    if (size == INVALID_FILE_SIZE || size > JOURNAL_SIZE) return false;
     DWORD got = 0;
-    if (size > 0 && (!ReadFile(file.Get(), text->data(), size, &got, NULL) ||
-                     got != size)) {
+    if (size > 0 &&
+        (!ReadFile(file.Get(), ReadText, size, &got, NULL) || got != size)) {
         return false;
     }
+    *text = {ReadText, size};
     return true;
 }
 
@@ -242,7 +283,7 @@ void ResetRunState() {
     }
     InstallDirCreated = 0;
     UndoIncomplete = 0;
-    JournalText.clear();
+    JournalLength = 0;
     JournalOnDisk = JournalNewOnDisk = false;
     TempDir[0] = '\0';
 }
@@ -258,32 +299,37 @@ void FinishCommit() {
 
 }  // namespace
 
-void JournalRecord(const char *tag, const char *fields) {
+void JournalRecord(const char *tag,
+                   std::initializer_list<const char *> fields) {
     if (JournalPath[0] == '\0' && !ComposeJournalPaths()) {
-        std::snprintf(MessageText, sizeof MessageText, "Error writing file %s.",
-                      TempDir);
+        wsprintfA(MessageText, "Error writing file %s.", TempDir);
         FatalSetupError(MessageText, ERROR_FILENAME_EXCED_RANGE);
     }
-    std::string record = tag;
-    if (fields != NULL && fields[0] != '\0') {
-        record += ' ';
-        record += fields;
+    DWORD start = JournalLength;
+    bool fits = Append(tag);
+    const char *separator = " ";
+    for (const char *field : fields) {
+        fits = fits && Append(separator) && Append(field);
+        separator = "|";
     }
     char sum[16];
-    std::snprintf(sum, sizeof sum, "*%08lX\r\n",
-                  (unsigned long)Checksum(record));
-    JournalText += record + sum;
-    DWORD error = WriteJournal();
+    if (fits) {
+        wsprintfA(sum, "*%08lX\r\n",
+                  (unsigned long)Checksum(
+                      {JournalText + start, JournalLength - start}));
+        fits = Append(sum);
+    }
+    DWORD error = fits ? WriteJournal() : ERROR_NOT_ENOUGH_MEMORY;
     if (error == 0) return;
-    std::snprintf(MessageText, sizeof MessageText, "Error writing file %s.",
-                  JournalPath);
+    JournalLength = start;
+    wsprintfA(MessageText, "Error writing file %s.", JournalPath);
     FatalSetupError(MessageText, (LONG)error);
 }
 
 bool ChooseWorkName(char *out, const char *directory, const char *format) {
     for (int n = 0; n < 1000; ++n) {
         char name[16];
-        std::snprintf(name, sizeof name, format, n);
+        wsprintfA(name, format, n);
         if (!ComposePath(out, PATH_SIZE, directory, name)) return false;
         if (GetFileAttributesA(out) == INVALID_FILE_ATTRIBUTES) return true;
     }
@@ -301,7 +347,7 @@ void DeleteJournal() {
     if (JournalOnDisk) DeleteFileA(JournalPath);
     if (JournalNewOnDisk) DeleteFileA(JournalNewPath);
     JournalOnDisk = JournalNewOnDisk = false;
-    JournalText.clear();
+    JournalLength = 0;
 }
 
 void UndoRecordedChanges(bool interrupted) {
@@ -356,7 +402,7 @@ bool RecoverInterruptedRun() {
         ResetRunState();
         return true;
     }
-    std::string text;
+    Piece text;
     if (!ReadJournalFile(found, &text)) {
         MessageBoxA(NULL, NotRecoveredText, ErrorCaption, MB_ICONERROR);
         return false;

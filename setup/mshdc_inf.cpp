@@ -4,7 +4,6 @@
 // so that MSHDC.INF is never half-written.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "setup_state.h"
@@ -43,7 +42,8 @@ bool CommentKey(const char *text, DWORD length, const char *key, char *output,
 }
 
 [[noreturn]] void FailWithPath(const char *format, DWORD error) {
-    std::snprintf(MessageText, sizeof MessageText, format, MshdcPath);
+    // Every format is a short text around one path: it fits MessageText.
+    wsprintfA(MessageText, format, MshdcPath);
     FatalSetupError(MessageText, (LONG)error);
 }
 
@@ -112,7 +112,7 @@ bool EditFromBackup(bool *rewrite, DWORD *error, bool *tooLarge) {
 // old one deleted. The journal knows all three names first, so that a run
 // cut short anywhere here is put back from the saved copy.
 bool ExchangeEditedCopy(DWORD *error) {
-    JournalRecord("MSHDC!", "");
+    JournalRecord("MSHDC!");
     MshdcExchanging = 1;
     if (!MoveFileA(MshdcPath, MshdcAsidePath) ||
         !MoveFileA(MshdcTempPath, MshdcPath) || !DeleteFileA(MshdcAsidePath)) {
@@ -166,15 +166,13 @@ void EditMshdcInf() {
         !ChooseWorkName(MshdcAsidePath, InfDir, "qvrold%d.$$$")) {
         FailWithPath("Error backing up file %s.", ERROR_FILE_EXISTS);
     }
-    char fields[4 * PATH_SIZE];
-    std::snprintf(fields, sizeof fields, "%s|%s|%s|%s", MshdcPath,
-                  MshdcBackupPath, MshdcTempPath, MshdcAsidePath);
-    JournalRecord("MSHDC", fields);
+    JournalRecord("MSHDC",
+                  {MshdcPath, MshdcBackupPath, MshdcTempPath, MshdcAsidePath});
     MshdcIntent = 1;
     if (!CopyFileA(MshdcPath, MshdcBackupPath, FALSE)) {
         FailWithPath("Error backing up file %s.", GetLastError());
     }
-    JournalRecord("MSHDC+", "");
+    JournalRecord("MSHDC+");
     StepFlags |= STEP_MSHDC_SAVED;
 
     DWORD error = 0;

@@ -2,7 +2,6 @@
 // older registrations of the controller under Enum\PCI and Enum\MF.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "prefix_compare.h"
@@ -149,16 +148,16 @@ void SaveRegistrySnapshot() {
     // stands there: RegSaveKeyA refuses to overwrite one, and a file not
     // made by this run is not this run's to remove.
     if (GetFileAttributesA(SnapshotPath) == INVALID_FILE_ATTRIBUTES) {
-        JournalRecord("REG", SnapshotPath);
+        JournalRecord("REG", {SnapshotPath});
         SnapshotIsOurs = 1;
     }
     // Without a snapshot the removal still goes on; it cannot be undone then.
     if (RegSaveKeyA(HKEY_LOCAL_MACHINE, SnapshotPath, NULL) == ERROR_SUCCESS) {
         if (!SnapshotIsOurs) {
-            JournalRecord("REG", SnapshotPath);
+            JournalRecord("REG", {SnapshotPath});
             SnapshotIsOurs = 1;
         }
-        JournalRecord("REG+", "");
+        JournalRecord("REG+");
         StepFlags |= STEP_REGISTRY_SAVED;
     }
 }
@@ -200,7 +199,7 @@ void UpdateDriverDate(HKEY instanceKey) {
     char driver[VALUE_SIZE + 1];
     if (!ReadValueText(instanceKey, "Driver", driver)) return;
     char path[sizeof ClassRoot + 1 + VALUE_SIZE + 1];
-    std::snprintf(path, sizeof path, "%s\\%s", ClassRoot, driver);
+    wsprintfA(path, "%s\\%s", ClassRoot, driver);
     HKEY driverKey;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS,
                       &driverKey) != ERROR_SUCCESS) {

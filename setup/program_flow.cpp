@@ -135,7 +135,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     // Commit: nothing can be undone from here on. The journal says so
     // first, so that a run cut short while committing is finished, not
     // undone.
-    JournalRecord("COMMIT", "");
+    JournalRecord("COMMIT");
     DeleteRegistrySnapshot();
     DeleteMshdcBackup();
     DeleteFileBackups();

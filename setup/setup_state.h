@@ -7,7 +7,9 @@
 #include <windows.h>
 
 #include <cstddef>
-#include <functional>
+#include <initializer_list>
+
+#include "inline_function.h"
 
 constexpr std::size_t PATH_SIZE = 260;
 constexpr std::size_t MESSAGE_SIZE = 520;
@@ -46,7 +48,7 @@ extern char DriverDateText[20];
 extern int HaveDriverDate;
 
 // Hands out the next byte of a source; false at its end or on a read error.
-using ByteReader = std::function<bool(unsigned char &)>;
+using ByteReader = InlineFunction<bool(unsigned char &)>;
 // Reads up to and including the first complete marker "$qvrver$" and its NUL.
 bool FindStampMarker(const ByteReader &read);
 // Reads the banner behind a marker into `text` (at most size - 1 bytes, up
@@ -98,7 +100,8 @@ extern int UndoIncomplete;       // a saved copy could not be put back
 // Appends one record ("TAG fields", the fields separated by bars) to the
 // journal on disk before the change it names. A journal that cannot be
 // written is a fatal error: the change is not made.
-void JournalRecord(const char *tag, const char *fields);
+void JournalRecord(const char *tag,
+                   std::initializer_list<const char *> fields = {});
 // True when a saved copy that the journal names is no longer there: an
 // undo that was cut short has put it back and deleted it already.
 bool SavedCopyGone(const char *path);
@@ -160,7 +163,7 @@ void DeleteDriverInfBackup();
 bool InfTextHoldsKey(const char *text, const char *key);
 
 // Writes its bytes somewhere; false when the write failed.
-using ByteWriter = std::function<bool(const char *bytes, DWORD count)>;
+using ByteWriter = InlineFunction<bool(const char *bytes, DWORD count)>;
 
 // The copy that puts a semicolon in front of every "CopyFiles" that does not
 // already follow one. Fed one byte at a time; holds back a partial match.

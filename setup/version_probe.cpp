@@ -2,7 +2,6 @@
 // question whether to install it.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "setup_state.h"
@@ -38,6 +37,17 @@ ByteReader FileBytes(HANDLE file) {
     };
 }
 
+// Appends as much of `tail` to `text` as fits into `size` bytes.
+void AppendCut(char *text, std::size_t size, const char *tail) {
+    std::size_t length = std::strlen(text);
+    if (length + 1 < size) lstrcpynA(text + length, tail, int(size - length));
+}
+
+// Cuts `text` to at most `room` characters.
+void Cut(char *text, int room) {
+    if (lstrlenA(text) > room) text[room] = '\0';
+}
+
 void TakeDriverDate(HANDLE file) {
     FILETIME written;
     WORD date = 0;
@@ -47,8 +57,8 @@ void TakeDriverDate(HANDLE file) {
         HaveDriverDate = 0;
         return;
     }
-    std::snprintf(DriverDateText, sizeof DriverDateText, "%d-%d-%d",
-                  (date >> 5) & 0x0F, date & 0x1F, date >> 9);
+    wsprintfA(DriverDateText, "%d-%d-%d", (date >> 5) & 0x0F, date & 0x1F,
+              date >> 9);
     HaveDriverDate = 1;
 }
 
@@ -82,7 +92,9 @@ std::size_t ReadStampBanner(const ByteReader &read, char *text,
 bool ReadVersionStamp(char *text, std::size_t size) {
     if (!ComposePath(text, size, SourceDir, PortDriverName)) {
         // Too long to be opened: show as much of it as fits.
-        std::snprintf(text, size, "%s\\%s", SourceDir, PortDriverName);
+        lstrcpynA(text, SourceDir, int(size));
+        AppendCut(text, size, "\\");
+        AppendCut(text, size, PortDriverName);
         return false;
     }
     HANDLE file =
@@ -94,7 +106,7 @@ bool ReadVersionStamp(char *text, std::size_t size) {
     if (FindStampMarker(read)) {
         ReadStampBanner(read, text, size);
     } else {
-        std::snprintf(text, size, "%s", DefaultBanner);
+        lstrcpynA(text, DefaultBanner, int(size));
     }
     TakeDriverDate(file);
     CloseHandle(file);
@@ -104,13 +116,15 @@ bool ReadVersionStamp(char *text, std::size_t size) {
 bool ConfirmInstall() {
     char question[QUESTION_SIZE];
     if (ReadVersionStamp(MessageText, sizeof MessageText)) {
-        std::snprintf(question, sizeof question, "%s%.*s%s", QuestionBefore,
-                      BANNER_ROOM, MessageText, QuestionAfter);
+        Cut(MessageText, BANNER_ROOM);
+        wsprintfA(question, "%s%s%s", QuestionBefore, MessageText,
+                  QuestionAfter);
         return MessageBoxA(NULL, question, AppTitle,
                            MB_ICONQUESTION | MB_YESNO) == IDYES;
     }
-    std::snprintf(question, sizeof question, "%s%.*s%s%s.", NotFoundBefore,
-                  PATH_ROOM, MessageText, NotFoundAfter, AppTitle);
+    Cut(MessageText, PATH_ROOM);
+    wsprintfA(question, "%s%s%s%s.", NotFoundBefore, MessageText, NotFoundAfter,
+              AppTitle);
     MessageBoxA(NULL, question, ErrorCaption, MB_ICONERROR);
     return false;
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #define WINAPI
+#define WINAPIV
 #define CALLBACK
 #define APIENTRY
 #define CONST const
@@ -442,11 +443,20 @@ BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
 BOOL WINAPI DestroyWindow(HWND hWnd);
 BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason);
+
+// Windows formatting rules, not the C library's (no floating point, at most
+// 1024 bytes out); checked as printf formats, which mean the same for the
+// subset that the programs use: %s %c %d %u %x %X, l, width, '-', '0'.
+__attribute__((format(printf, 2, 3))) int WINAPIV wsprintfA(LPSTR lpOut,
+                                                            LPCSTR lpFmt, ...);
+int WINAPI wvsprintfA(LPSTR lpOutput, LPCSTR lpFmt, va_list arglist);
 }
 
 #define MessageBox MessageBoxA
 #define CreateDialogParam CreateDialogParamA
 #define SetWindowText SetWindowTextA
+#define wsprintf wsprintfA
+#define wvsprintf wvsprintfA
 
 // The program's entry point, called by the emulation's main().
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance,

@@ -79,6 +79,8 @@
     X(GetWindowTextA, CanFail)        \
     X(DestroyWindow, CanFail)         \
     X(ExitWindowsEx, CanFail)         \
+    X(wsprintfA, OnlyCrash)           \
+    X(wvsprintfA, OnlyCrash)          \
     /* end */
 
 namespace w95 {
