@@ -319,4 +319,25 @@ TEST_F(CrashedRun, ExitLosesThemAndWritesNoLog) {
               "");
 }
 
+TEST(CrashedParlod, EachKeepsTheSettingsWrittenBeforeTheRestart) {
+    // The example machine as setup leaves it for parlod.
+    scenario::Machine machine;
+    fs::copy(fs::path(KIT_SOURCE_DIR) / "examples" / "machine",
+             machine.Directory(), fs::copy_options::recursive);
+    machine.WriteFile("C:\\VELTRANE\\PARLOD.INI",
+                      machine.ReadFile("A:\\PARLOD.INI"));
+    machine.WriteMachineIni("[machine]\nClock=virtual\nRegistryWrite=each\n");
+    std::string before = machine.Registry();
+    auto run = machine.Run("parlod", "", {.fail = "ExitWindowsEx@1=crash"});
+    EXPECT_EQ(run.exitCode, 137);
+    EXPECT_EQ(machine.Registry(), before);
+    std::string channel = ExportedByTool(
+        machine.Directory(),
+        "HKEY_LOCAL_MACHINE\\Enum\\MF\\CHILD0001\\PCI&VEN_7A3C&DEV_0525&"
+        "SUBSYS_00000000&REV_01&BUS_00&DEV_0D&FUNC_00");
+    EXPECT_NE(channel.find("\"AdapterSettings\"=\"PIO=3 DMA=1 PREFETCH=OFF\""),
+              std::string::npos)
+        << channel;
+}
+
 }  // namespace
