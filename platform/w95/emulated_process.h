@@ -39,6 +39,7 @@ struct MachineSettings {
     std::string currentDirectory = "C:\\";
     DWORD tickCount = 0;
     bool virtualClock = false;
+    RegistryWrite registryWrite = RegistryWrite::AtExit;
 };
 
 struct Machine {

@@ -56,6 +56,13 @@ std::string ApplyIniEntry(MachineSettings &s, std::string_view section,
             s.virtualClock = true;
         else
             return "Clock '" + value + "' is neither real nor virtual";
+    } else if (EqualsIgnoringAsciiCase(key, "RegistryWrite")) {
+        if (EqualsIgnoringAsciiCase(value, "exit"))
+            s.registryWrite = RegistryWrite::AtExit;
+        else if (EqualsIgnoringAsciiCase(value, "each"))
+            s.registryWrite = RegistryWrite::EachChange;
+        else
+            return "RegistryWrite '" + value + "' is neither exit nor each";
     } else if (EqualsIgnoringAsciiCase(key, "WindowsDirectory")) {
         return directory(&s.windowsDirectory);
     } else if (EqualsIgnoringAsciiCase(key, "SystemDirectory")) {
@@ -145,7 +152,7 @@ void LoadMachine(const std::filesystem::path &directory) {
         settings = ParseMachineIni(text.str(), ini.string());
     }
 
-    LoadRegistry(root / "registry.reg");
+    LoadRegistry(root / "registry.reg", settings.registryWrite);
 
     Machine &theMachine = TheMachine();
     theMachine.directory = root;

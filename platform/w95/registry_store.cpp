@@ -1,5 +1,5 @@
-// The registry of a machine: roots and aliases, counted changes, open key
-// handles, and registry.reg in and out.
+// The registry of a machine: roots and aliases, counted and logged changes,
+// open key handles, and registry.reg (with its change log) in and out.
 #include "registry_store.h"
 
 #include <fcntl.h>
@@ -185,6 +185,35 @@ RegKey *AliasTarget(RegKey &base, std::initializer_list<std::string_view> path,
     return k;
 }
 
+// A change log record is a first line naming its kind, then REGEDIT4 text:
+//     edit CR LF <REGEDIT4 text>          applied as an import is
+//     restore <key path> CR LF <text of a saved key>
+//                                         the key's content replaced by it
+// so that the log reads like the registry itself.
+constexpr std::string_view kEditRecord = "edit\r\nREGEDIT4\r\n\r\n";
+constexpr std::string_view kRestoreRecord = "restore ";
+
+void AppendSection(std::string &out, std::string_view path, bool remove) {
+    out += remove ? "[-" : "[";
+    out += path;
+    out += "]\r\n";
+}
+
+// "name"=- (or @=-) with the escapes of a quoted REGEDIT4 name.
+void AppendValueRemoval(std::string &out, std::string_view name) {
+    if (name.empty()) {
+        out += "@";
+    } else {
+        out.push_back('"');
+        for (char c : name) {
+            if (c == '\\' || c == '"') out.push_back('\\');
+            out.push_back(c);
+        }
+        out.push_back('"');
+    }
+    out += "=-\r\n";
+}
+
 std::string ReadRegistryFile(const fs::path &file) {
     std::ifstream in(file, std::ios::binary);
     std::string text;
@@ -212,21 +241,28 @@ Registry::Registry()
       users_(std::make_shared<RegKey>("HKEY_USERS")) {}
 
 RegKey *Registry::RootKey(RegRoot root, bool create) {
+    unsigned long long before = changes_;
+    RegKey *key = nullptr;
     switch (root) {
         case RegRoot::LocalMachine:
             return localMachine_.get();
         case RegRoot::Users:
             return users_.get();
         case RegRoot::CurrentUser:
-            return AliasTarget(*users_, {".DEFAULT"}, create, &changes_);
+            key = AliasTarget(*users_, {".DEFAULT"}, create, &changes_);
+            break;
         case RegRoot::ClassesRoot:
-            return AliasTarget(*localMachine_, {"SOFTWARE", "Classes"}, create,
-                               &changes_);
+            key = AliasTarget(*localMachine_, {"SOFTWARE", "Classes"}, create,
+                              &changes_);
+            break;
         case RegRoot::CurrentConfig:
-            return AliasTarget(*localMachine_, {"Config", "0001"}, create,
-                               &changes_);
+            key = AliasTarget(*localMachine_, {"Config", "0001"}, create,
+                              &changes_);
+            break;
     }
-    return nullptr;
+    // An alias's key made just now is logged like any key made.
+    if (changes_ != before && Logging()) LogKeySection(*key);
+    return key;
 }
 
 const RegKey *Registry::RootKey(RegRoot root) const {
@@ -247,31 +283,121 @@ RegKey &Registry::CreateKey(RegKey &base,
             Changed();
         }
     }
+    if (*created && Logging()) LogKeySection(*k);
     return *k;
 }
 
 void Registry::DeleteKey(RegKey &key) {
     if (!key.parent) return;
+    std::string path = Logging() ? key.Path() : std::string();
     key.parent->RemoveChild(&key);
     Changed();
+    if (Logging()) {
+        std::string record(kEditRecord);
+        AppendSection(record, path, true);
+        Log(record);
+    }
 }
 
 bool Registry::SetValue(RegKey &key, std::string_view name, DWORD type,
                         const BYTE *data, std::size_t size) {
     if (!key.SetValue(name, type, data, size)) return false;
     Changed();
+    if (Logging()) {
+        std::string record(kEditRecord);
+        AppendSection(record, key.Path(), false);
+        regedit4::AppendValue(record, *key.FindValue(name));
+        Log(record);
+    }
     return true;
 }
 
 bool Registry::DeleteValue(RegKey &key, std::string_view name) {
     if (!key.RemoveValue(name)) return false;
     Changed();
+    if (Logging()) {
+        std::string record(kEditRecord);
+        AppendSection(record, key.Path(), false);
+        AppendValueRemoval(record, name);
+        Log(record);
+    }
     return true;
 }
 
 void Registry::ReplaceContent(RegKey &key, RegKey &from) {
     key.TakeContentOf(from);
     Changed();
+    if (Logging()) {
+        std::string path = key.Path();
+        std::string record(kRestoreRecord);
+        record += path;
+        record += "\r\n";
+        record += SavedKeyText(path, key);
+        Log(record);
+    }
+}
+
+// ------------------------------------------------------------- change log
+
+void Registry::LogKeySection(const RegKey &key) {
+    std::string record(kEditRecord);
+    AppendSection(record, key.Path(), false);
+    Log(record);
+}
+
+void Registry::Log(const std::string &record) {
+    try {
+        if (!log_.IsOpen()) {
+            // From here on a log lies there, whatever happens below.
+            logOnDisk_ = true;
+            if (logCurrent_)
+                log_.Continue(logFile_, logWholeSize_);
+            else
+                log_.Start(logFile_, base_);
+            logCurrent_ = true;
+        }
+        log_.Append(record);
+    } catch (const EmulatorFailure &e) {
+        // The log now holds the changes up to the one before: a state the
+        // registry was really in. Later changes are kept in memory only,
+        // and written back at the end of the run.
+        logFailure_ = e.what();
+        log_.Close();
+    }
+}
+
+void Registry::ReplayLog(const std::vector<std::string> &records,
+                         const std::string &source) {
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        std::string where = source + " record " + std::to_string(i + 1);
+        std::string_view r = records[i];
+        std::size_t end = r.find("\r\n");
+        std::string_view kind = r.substr(0, end);
+        std::string_view body =
+            end == std::string_view::npos ? "" : r.substr(end + 2);
+        if (kind == "edit") {
+            TreeBuilder builder(*localMachine_, *users_, where, nullptr);
+            regedit4::Parse(body, where, builder);
+        } else if (kind.substr(0, kRestoreRecord.size()) == kRestoreRecord) {
+            std::string_view path = kind.substr(kRestoreRecord.size());
+            std::size_t slash = path.find('\\');
+            std::optional<RegRoot> root = RegRootByName(path.substr(0, slash));
+            if (!root)
+                throw EmulatorFailure(where + ": no root key in '" +
+                                      std::string(path) + "'");
+            std::vector<std::string_view> parts;
+            if (slash != std::string_view::npos)
+                parts = SplitKeyPath(path.substr(slash + 1));
+            CanonicalKeyPath c = Canonical(*root, parts);
+            RegKey *key = c.users ? users_.get() : localMachine_.get();
+            for (std::string_view part : c.parts) key = &key->Child(part);
+            auto restored = std::make_shared<RegKey>("");
+            ParseSavedKey(body, where, *restored);
+            key->TakeContentOf(*restored);
+        } else {
+            throw EmulatorFailure(where + ": not a registry change");
+        }
+    }
 }
 
 // ----------------------------------------------------------------- handles
@@ -353,24 +479,36 @@ std::string Registry::ExportText(const std::string &keyPath) const {
 void Registry::ImportText(const std::string &text, const std::string &source) {
     ImportChecker checker(source);
     regedit4::Parse(text, source, checker);
+    unsigned long long before = changes_;
     TreeBuilder builder(*localMachine_, *users_, source, &changes_);
     regedit4::Parse(text, source, builder);
+    if (changes_ != before && Logging()) Log("edit\r\n" + text);
 }
 
 // ------------------------------------------------------------ registry.reg
 
-void Registry::Load(const fs::path &file) {
+void Registry::Load(const fs::path &file, RegistryWrite write) {
     std::string source = file.string();
     Registry loaded;
     std::error_code ec;
+    std::optional<std::string> text;
     if (fs::exists(file, ec)) {
-        std::string text = ReadRegistryFile(file);
+        text = ReadRegistryFile(file);
         TreeBuilder builder(*loaded.localMachine_, *loaded.users_, source,
                             nullptr);
-        regedit4::Parse(text, source, builder);
+        regedit4::Parse(*text, source, builder);
     } else if (ec) {
         throw EmulatorFailure(source + ": " + ec.message());
     }
+    loaded.base_ = RegistryFileIdentity(text ? &*text : nullptr);
+    loaded.logFile_ = ChangeLogFileOf(file);
+    ChangeLogContents log = ReadChangeLog(loaded.logFile_, loaded.base_);
+    loaded.ReplayLog(log.records, loaded.logFile_.string());
+    loaded.changes_ = log.records.size();
+    loaded.logOnDisk_ = log.exists;
+    loaded.logCurrent_ = log.current;
+    loaded.logWholeSize_ = log.wholeSize;
+    loaded.write_ = write;
     loaded.nextHandle_ = nextHandle_;
     *this = std::move(loaded);
 }
@@ -381,14 +519,42 @@ void Registry::Reset() {
     *this = std::move(empty);
 }
 
+// The order is what keeps a power loss harmless (registry_log.h): the file
+// is replaced first, then the log removed. Until the new file is on disk
+// the old one and its log hold every change; from then on the log names a
+// file that is no longer there and is ignored. Should the new text be the
+// old one byte for byte, the log still applies to it and gives the same
+// tree again, as it logged every change made since; only a log cut short by
+// a write failure (reported below) would give the registry as of that
+// failure instead.
 void Registry::WriteBack(const fs::path &file) {
-    if (!HasUnsavedChanges()) return;
-    std::string text = WholeText();
-    if (std::optional<ReplaceFailure> failure =
-            ReplaceFileAtomically(file, text))
-        throw EmulatorFailure(file.string() + ": cannot " + failure->step +
-                              ": " + std::strerror(failure->error));
-    writtenChanges_ = changes_;
+    // A copy written elsewhere leaves this registry's own files alone.
+    bool own = ChangeLogFileOf(file) == logFile_;
+    if (HasUnsavedChanges()) {
+        std::string text = WholeText();
+        if (std::optional<ReplaceFailure> failure =
+                ReplaceFileAtomically(file, text))
+            throw EmulatorFailure(file.string() + ": cannot " + failure->step +
+                                  ": " + std::strerror(failure->error));
+        writtenChanges_ = changes_;
+        if (own) {
+            base_ = RegistryFileIdentity(&text);
+            logCurrent_ = false;
+        }
+    }
+    if (own && logOnDisk_) {
+        log_.Close();
+        logCurrent_ = false;
+        RemoveChangeLog(logFile_);
+        logOnDisk_ = false;
+    }
+    if (!logFailure_.empty()) {
+        std::string failure = std::move(logFailure_);
+        logFailure_.clear();
+        throw EmulatorFailure(failure +
+                              "; later registry changes were kept only "
+                              "until the end of the run");
+    }
 }
 
 }  // namespace w95

@@ -15,13 +15,22 @@
 #include <unordered_map>
 #include <vector>
 
+#include "registry_log.h"
 #include "registry_tree.h"
 
 namespace w95 {
 
+// When registry changes reach the disk (machine.ini RegistryWrite).
+enum class RegistryWrite {
+    AtExit,      // "exit": registry.reg written back when the run ends
+    EachChange,  // "each": also every change logged as it is made
+};
+
 // A registry. Its operations that change the tree count the changes they
-// make, so that write-back happens only when something changed; changes
-// made directly on a RegKey are not counted.
+// make, so that write-back happens only when something changed, and, with
+// RegistryWrite::EachChange, log each change to registry.log
+// (registry_log.h) before they return. Changes made directly on a RegKey
+// are neither counted nor logged.
 class Registry {
   public:
     Registry();  // empty: the two roots without values or subkeys
@@ -30,11 +39,16 @@ class Registry {
     Registry(Registry &&) = default;
     Registry &operator=(Registry &&) = default;
 
-    // Replaces the whole registry by registry.reg; a missing file is an
-    // empty registry. Open handles are dropped and nothing counts as
-    // changed. Throws EmulatorFailure naming the file and line of a
-    // malformed entry, leaving the registry as it was.
-    void Load(const std::filesystem::path &file);
+    // Replaces the whole registry by registry.reg and the changes that
+    // its change log (registry.log beside it) holds for exactly that file;
+    // a missing file is an empty registry, a stale log is ignored. Open
+    // handles are dropped; the logged changes count as changes, so that
+    // write-back folds them into registry.reg. `write` says whether later
+    // changes are logged. Throws EmulatorFailure naming the file (or log
+    // record) and line of a malformed entry, leaving the registry as it
+    // was. Loading writes nothing.
+    void Load(const std::filesystem::path &file,
+              RegistryWrite write = RegistryWrite::AtExit);
 
     // Makes the registry empty: no values or subkeys, no open handles,
     // nothing changed. Handle values are not given out again.
@@ -42,7 +56,11 @@ class Registry {
 
     // Writes the registry to `file` when it changed since it was loaded or
     // last written, replacing the file atomically; a registry that nothing
-    // changed leaves the file untouched.
+    // changed leaves the file untouched. Then removes the change log beside
+    // `file`, so that the file alone is the whole registry again. Throws
+    // EmulatorFailure when the file cannot be written or the log removed,
+    // and also, once the file is written, when logging a change failed
+    // during the run.
     void WriteBack(const std::filesystem::path &file);
 
     // Whether anything changed since the registry was loaded or written.
@@ -98,6 +116,17 @@ class Registry {
   private:
     void Changed() { ++changes_; }
     std::string WholeText() const;
+    // Whether changes go to the change log now.
+    bool Logging() const {
+        return write_ == RegistryWrite::EachChange && logFailure_.empty();
+    }
+    // Logs one change (a record of registry_store.cpp's forms), opening
+    // the log first when needed. A failure is kept for WriteBack to report
+    // and ends logging for the run.
+    void Log(const std::string &record);
+    void LogKeySection(const RegKey &key);
+    void ReplayLog(const std::vector<std::string> &records,
+                   const std::string &source);
 
     std::shared_ptr<RegKey> localMachine_;
     std::shared_ptr<RegKey> users_;
@@ -105,6 +134,15 @@ class Registry {
     unsigned long long writtenChanges_ = 0;  // changes_ at load or write
     std::unordered_map<std::uintptr_t, std::weak_ptr<RegKey>> handles_;
     std::uintptr_t nextHandle_ = 0x1000;
+
+    RegistryWrite write_ = RegistryWrite::AtExit;
+    std::filesystem::path logFile_;  // empty until loaded from a file
+    std::string base_;               // RegistryFileIdentity of that file
+    bool logOnDisk_ = false;         // a log file lies there, current or not
+    bool logCurrent_ = false;        // and it holds base_; goes on from:
+    std::uint64_t logWholeSize_ = 0;
+    ChangeLogWriter log_;
+    std::string logFailure_;
 };
 
 // The registry of this process's machine, held by the emulated process
@@ -112,8 +150,9 @@ class Registry {
 Registry &MachineRegistry();
 
 // Shorthands for the machine's registry (see Registry).
-inline void LoadRegistry(const std::filesystem::path &file) {
-    MachineRegistry().Load(file);
+inline void LoadRegistry(const std::filesystem::path &file,
+                         RegistryWrite write = RegistryWrite::AtExit) {
+    MachineRegistry().Load(file, write);
 }
 inline void WriteBackRegistry(const std::filesystem::path &file) {
     MachineRegistry().WriteBack(file);
