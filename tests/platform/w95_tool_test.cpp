@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "scenario.h"
@@ -216,4 +218,93 @@ TEST(W95Tool, BootRunsTheStartupProgramsAndReportsTheRestart) {
     ToolRun noIni = W95({"boot", m.Dir()});
     EXPECT_EQ(noIni.exitCode, 3);
     EXPECT_TRUE(Contains(noIni.err, "WIN.INI")) << noIni.err;
+}
+
+TEST(W95Tool, DiffListsTimesOnRequestAndSpeaksJson) {
+    ToolMachine a, b;
+    fs::path ini = b.Path() / "drive_c/WINDOWS/WIN.INI";
+    fs::last_write_time(ini, fs::last_write_time(ini) - std::chrono::hours(1));
+    ToolRun plain = W95({"diff", a.Dir(), b.Dir()});
+    EXPECT_EQ(plain.exitCode, 0) << plain.out;
+    EXPECT_EQ(plain.out, "No differences.\n");
+    ToolRun times = W95({"diff", "--times", a.Dir(), b.Dir()});
+    EXPECT_EQ(times.exitCode, 1);
+    EXPECT_TRUE(Contains(times.out,
+                         "~ C:\\WINDOWS\\WIN.INI (same content, "
+                         "last written "))
+        << times.out;
+
+    std::ofstream(b.Path() / "drive_c/NEW.TXT") << "one\ntwo\n";
+    std::ofstream(b.Path() / "drive_c/BLOB.BIN", std::ios::binary)
+        << std::string("\0\1", 2);
+    std::ofstream(a.Path() / "drive_c/BLOB.BIN", std::ios::binary)
+        << std::string("\0\2\3", 3);
+    ASSERT_EQ(W95({"reg", "add", b.Dir(), "HKLM\\Enum", "/v", "N", "/t",
+                   "REG_DWORD", "/d", "7"})
+                  .exitCode,
+              0);
+    ToolRun json = W95({"diff", "--json", a.Dir(), b.Dir()});
+    EXPECT_EQ(json.exitCode, 1);
+    auto doc = nlohmann::json::parse(json.out);
+    EXPECT_EQ(doc["differ"], true);
+    ASSERT_EQ(doc["registry"].size(), 1u) << json.out;
+    EXPECT_EQ(doc["registry"][0]["change"], "valueAdded");
+    EXPECT_EQ(doc["registry"][0]["key"], "HKEY_LOCAL_MACHINE\\Enum");
+    EXPECT_EQ(doc["registry"][0]["name"], "N");
+    EXPECT_EQ(doc["registry"][0]["after"]["type"], 4);
+    EXPECT_EQ(doc["registry"][0]["after"]["data"], "dword:00000007");
+    ASSERT_EQ(doc["files"].size(), 2u) << json.out;  // no times without --times
+    EXPECT_EQ(doc["files"][0]["path"], "C:\\BLOB.BIN");
+    EXPECT_EQ(doc["files"][0]["change"], "changed");
+    EXPECT_EQ(doc["files"][0]["text"], false);
+    EXPECT_EQ(doc["files"][0]["bytes"], nlohmann::json({3, 2}));
+    EXPECT_EQ(doc["files"][1]["path"], "C:\\NEW.TXT");
+    EXPECT_EQ(doc["files"][1]["change"], "added");
+
+    std::ofstream(a.Path() / "drive_c/NEW.TXT") << "one\n";
+    ToolRun hunk = W95({"diff", "--json", a.Dir(), b.Dir()});
+    auto changed = nlohmann::json::parse(hunk.out)["files"][1];
+    EXPECT_EQ(changed["hunks"][0]["before"], nlohmann::json({1, 1}));
+    EXPECT_EQ(changed["hunks"][0]["after"], nlohmann::json({1, 2}));
+    EXPECT_EQ(changed["hunks"][0]["lines"], nlohmann::json({" one", "+two"}));
+}
+
+// The file that --reg writes turns the first registry into the second:
+// imported into the first machine, the registries no longer differ.
+TEST(W95Tool, DiffRegWritesThePatchFromOneRegistryToTheOther) {
+    ToolMachine a, b;
+    fs::path change = b.Beside("change.reg");
+    WriteAll(change,
+             "REGEDIT4\r\n\r\n"
+             "[-HKEY_LOCAL_MACHINE\\Enum\\MF]\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\r\n"
+             "\"DeviceDesc\"=\"Main board\"\r\n\"HardwareID\"=-\r\n"
+             "\"Extra\"=hex:01,02\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New\\Deeper]\r\n\"x\"=\"y\"\r\n");
+    ASSERT_EQ(W95({"reg", "import", b.Dir(), change.string()}).exitCode, 0);
+
+    fs::path patch = b.Beside("patch.reg");
+    ToolRun diff = W95({"diff", "--reg", patch.string(), a.Dir(), b.Dir()});
+    EXPECT_EQ(diff.exitCode, 1) << diff.err;
+    std::string text = ReadAll(patch);
+    EXPECT_EQ(text.rfind("REGEDIT4\r\n\r\n", 0), 0u) << text;
+    EXPECT_TRUE(Contains(text, "\r\n[-HKEY_LOCAL_MACHINE\\Enum\\MF]\r\n\r\n"))
+        << text;
+    // The subkeys of a deleted key go with it.
+    EXPECT_FALSE(Contains(text, "[-HKEY_LOCAL_MACHINE\\Enum\\MF\\")) << text;
+    EXPECT_TRUE(Contains(text, "\"HardwareID\"=-\r\n")) << text;
+    EXPECT_TRUE(Contains(text,
+                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]\r\n\r\n"
+                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New\\Deeper]\r\n"
+                         "\"x\"=\"y\"\r\n"))
+        << text;
+
+    ASSERT_EQ(W95({"reg", "import", a.Dir(), patch.string()}).exitCode, 0);
+    ToolRun after = W95({"diff", a.Dir(), b.Dir()});
+    EXPECT_EQ(after.exitCode, 0) << after.out;
+
+    // To standard output, the patch alone.
+    ToolRun out = W95({"diff", "--reg", "-", a.Dir(), b.Dir()});
+    EXPECT_EQ(out.exitCode, 0);
+    EXPECT_EQ(out.out, "REGEDIT4\r\n\r\n");
 }

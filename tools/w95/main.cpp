@@ -137,7 +137,10 @@ int main(int argc, char **argv) {
                     "after --: the native program (setup, parlod, ... next to "
                     "w95, or a path) and its arguments")
         ->required();
-    cmd->footer("Example: w95 run pc --cwd 'A:\\' --answers yes,no -- setup");
+    cmd->footer(
+        std::string("Example: w95 run pc --cwd 'A:\\' --answers yes,no -- "
+                    "setup\n\n") +
+        kExitCodes);
     cmd->callback([&] { action = [&] { return tool::RunOnMachine(run); }; });
 
     tool::DiffOptions diff;
@@ -167,7 +170,8 @@ int main(int argc, char **argv) {
     reg->require_subcommand(1);
     reg->footer(
         "KEY: a full key name; the roots may be written HKLM, HKU, HKCU, HKCR "
-        "and HKCC.");
+        "and HKCC.\n\n" +
+        std::string(kExitCodes));
     std::string key, file;
     cmd = reg->add_subcommand(
         "export",
