@@ -65,6 +65,10 @@ TEST(W95ToolCommandLine, HelpVersionAndUsageErrors) {
         EXPECT_FALSE(bad.err.empty());
     }
     EXPECT_FALSE(fs::exists(dir));
+    EXPECT_TRUE(
+        Contains(W95({"frobnicate"}).err, "unknown command 'frobnicate'"));
+    EXPECT_TRUE(
+        Contains(W95({"reg", "rename"}).err, "unknown command 'rename'"));
 
     // "--" ends the options: a folder may be named like one.
     fs::path dashed = cwd / "--odd";

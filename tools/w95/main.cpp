@@ -234,6 +234,23 @@ int main(int argc, char **argv) {
 
     std::vector<std::string> args(argv, argv + argc);
     args = RegSwitchesAsOptions(std::move(args));
+    // CLI11 reports a word that names no command as a missing one; say what
+    // is wrong instead.
+    for (auto [level, at] :
+         {std::pair<CLI::App *, std::size_t>{&app, 1}, {reg, 2}}) {
+        if (at >= args.size() || (at == 2 && args[1] != "reg") ||
+            args[at].empty() || args[at][0] == '-')
+            continue;
+        try {
+            level->get_subcommand(args[at]);
+        } catch (const CLI::OptionNotFound &) {
+            std::fprintf(stderr,
+                         "w95: unknown command '%s'\nRun with --help for more "
+                         "information.\n",
+                         args[at].c_str());
+            return tool::kUsage;
+        }
+    }
     std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
     try {
         app.parse(std::move(reversed));
