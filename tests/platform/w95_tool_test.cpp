@@ -5,78 +5,17 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "scenario.h"
+#include "tool_runner.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string ReadAll(const fs::path &file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs build/bin/w95 with the words of `args`; `env` goes before it.
-ToolRun W95(const std::vector<std::string> &args, const std::string &env = "") {
-    fs::path err = fs::temp_directory_path() /
-                   ("w95-tool-test-" + std::to_string(getpid()) + ".err");
-    std::string command = "env -u W95_TRANSCRIPT -u W95_ANSWERS " + env + " " +
-                          Quote(std::string(KIT_BIN_DIR) + "/w95");
-    for (const std::string &a : args) command += " " + Quote(a);
-    command += " 2>" + Quote(err.string()) + " </dev/null";
-    ToolRun run;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.out.append(buffer, n);
-    int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadAll(err);
-    fs::remove(err);
-    return run;
-}
-
-// A machine made by `w95 new` in a temporary folder.
-class ToolMachine {
-  public:
-    ToolMachine() {
-        path_ = holder_.Directory() / "machine";
-        ToolRun run = W95({"new", path_.string()});
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-    }
-    const fs::path &Path() const { return path_; }
-    std::string Dir() const { return path_.string(); }
-
-  private:
-    scenario::Machine holder_;
-    fs::path path_;
-};
-
-bool Contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
-
-}  // namespace
+using namespace tool_runner;
 
 TEST(W95Tool, NewMakesTheExampleWithItsDatesAndFolders) {
     ToolMachine m;
@@ -117,9 +56,12 @@ TEST(W95Tool, DiffShowsRegistryValuesKeysAndFiles) {
     std::ofstream(b.Path() / "drive_c/NEW.TXT") << "x";
     std::ofstream(b.Path() / "drive_c/Caf\xC3\xA9.txt") << "x";  // UTF-8
     {
-        std::ofstream ini(b.Path() / "drive_c/WINDOWS/WIN.INI",
-                          std::ios::binary | std::ios::trunc);
-        ini << "[windows]\r\nload=\r\n";
+        // A change in the middle of a text file: one hunk with line
+        // numbers and three lines of context each side.
+        std::string ini = ReadAll(b.Path() / "drive_c/WINDOWS/WIN.INI");
+        std::size_t at = ini.find("Beep=yes");
+        ini.replace(at, 8, "Beep=no");
+        WriteAll(b.Path() / "drive_c/WINDOWS/WIN.INI", ini);
     }
 
     ToolRun diff = W95({"diff", a.Dir(), b.Dir()});
@@ -131,16 +73,27 @@ TEST(W95Tool, DiffShowsRegistryValuesKeysAndFiles) {
                          "+     \"DeviceDesc\"=\"Main board\"\n"))
         << o;
     EXPECT_TRUE(Contains(o, "+     \"New\"=dword:00000001\n")) << o;
-    EXPECT_TRUE(Contains(o, "+ [HKEY_LOCAL_MACHINE\\Software\\Added]\n")) << o;
+    EXPECT_TRUE(Contains(o, "+ [HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]\n")) << o;
     EXPECT_TRUE(Contains(o,
                          "- [HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1D0F&DEV_2000&"
                          "SUBSYS_00000000&REV_01\\BUS_00&DEV_10&FUNC_00]\n"))
         << o;
     EXPECT_TRUE(Contains(o, "Files:\n+ C:\\Caf\xC3\xA9.txt\n+ C:\\NEW.TXT\n"))
         << o;
-    EXPECT_TRUE(Contains(o, "~ C:\\WINDOWS\\WIN.INI\n    - [windows]") ||
-                Contains(o, "    - load=c:\\veltrane\\parlod\n"))
+    EXPECT_TRUE(Contains(o,
+                         "~ C:\\WINDOWS\\WIN.INI\n"
+                         "    @@ -3,7 +3,7 @@\n"
+                         "     run=\n"
+                         "     NullPort=None\n"
+                         "     device=\n"
+                         "    -Beep=yes\n"
+                         "    +Beep=no\n"
+                         "     BorderWidth=3\n"
+                         "     KeyboardSpeed=31\n"
+                         "     \n"))
         << o;
+    // Files that only the time tells apart are listed on request alone.
+    EXPECT_FALSE(Contains(o, "same content")) << o;
 
     ToolRun usage = W95({"diff", a.Dir()});
     EXPECT_EQ(usage.exitCode, 2);
@@ -220,11 +173,16 @@ TEST(W95Tool, BootRunsTheStartupProgramsAndReportsTheRestart) {
     ToolMachine m;
     fs::path root = m.Path();
     // On the fresh example the program named by load= is not installed yet.
+    // Windows goes on, but the boot says which program was missing.
     ToolRun first = W95({"boot", m.Dir()});
-    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(first.exitCode, 3) << first.err;
     EXPECT_TRUE(Contains(first.out, "Cannot find 'c:\\veltrane\\parlod'"))
         << first.out;
     EXPECT_TRUE(Contains(first.out, "No restart requested.\n")) << first.out;
+    EXPECT_TRUE(Contains(first.err,
+                         "w95: boot: 'c:\\veltrane\\parlod' (load= in "
+                         "C:\\WINDOWS\\WIN.INI) was not found"))
+        << first.err;
 
     // With the preload program and its parameters in place it runs once,
     // writes the settings and restarts Windows.
@@ -260,4 +218,93 @@ TEST(W95Tool, BootRunsTheStartupProgramsAndReportsTheRestart) {
     ToolRun noIni = W95({"boot", m.Dir()});
     EXPECT_EQ(noIni.exitCode, 3);
     EXPECT_TRUE(Contains(noIni.err, "WIN.INI")) << noIni.err;
+}
+
+TEST(W95Tool, DiffListsTimesOnRequestAndSpeaksJson) {
+    ToolMachine a, b;
+    fs::path ini = b.Path() / "drive_c/WINDOWS/WIN.INI";
+    fs::last_write_time(ini, fs::last_write_time(ini) - std::chrono::hours(1));
+    ToolRun plain = W95({"diff", a.Dir(), b.Dir()});
+    EXPECT_EQ(plain.exitCode, 0) << plain.out;
+    EXPECT_EQ(plain.out, "No differences.\n");
+    ToolRun times = W95({"diff", "--times", a.Dir(), b.Dir()});
+    EXPECT_EQ(times.exitCode, 1);
+    EXPECT_TRUE(Contains(times.out,
+                         "~ C:\\WINDOWS\\WIN.INI (same content, "
+                         "last written "))
+        << times.out;
+
+    std::ofstream(b.Path() / "drive_c/NEW.TXT") << "one\ntwo\n";
+    std::ofstream(b.Path() / "drive_c/BLOB.BIN", std::ios::binary)
+        << std::string("\0\1", 2);
+    std::ofstream(a.Path() / "drive_c/BLOB.BIN", std::ios::binary)
+        << std::string("\0\2\3", 3);
+    ASSERT_EQ(W95({"reg", "add", b.Dir(), "HKLM\\Enum", "/v", "N", "/t",
+                   "REG_DWORD", "/d", "7"})
+                  .exitCode,
+              0);
+    ToolRun json = W95({"diff", "--json", a.Dir(), b.Dir()});
+    EXPECT_EQ(json.exitCode, 1);
+    auto doc = nlohmann::json::parse(json.out);
+    EXPECT_EQ(doc["differ"], true);
+    ASSERT_EQ(doc["registry"].size(), 1u) << json.out;
+    EXPECT_EQ(doc["registry"][0]["change"], "valueAdded");
+    EXPECT_EQ(doc["registry"][0]["key"], "HKEY_LOCAL_MACHINE\\Enum");
+    EXPECT_EQ(doc["registry"][0]["name"], "N");
+    EXPECT_EQ(doc["registry"][0]["after"]["type"], 4);
+    EXPECT_EQ(doc["registry"][0]["after"]["data"], "dword:00000007");
+    ASSERT_EQ(doc["files"].size(), 2u) << json.out;  // no times without --times
+    EXPECT_EQ(doc["files"][0]["path"], "C:\\BLOB.BIN");
+    EXPECT_EQ(doc["files"][0]["change"], "changed");
+    EXPECT_EQ(doc["files"][0]["text"], false);
+    EXPECT_EQ(doc["files"][0]["bytes"], nlohmann::json({3, 2}));
+    EXPECT_EQ(doc["files"][1]["path"], "C:\\NEW.TXT");
+    EXPECT_EQ(doc["files"][1]["change"], "added");
+
+    std::ofstream(a.Path() / "drive_c/NEW.TXT") << "one\n";
+    ToolRun hunk = W95({"diff", "--json", a.Dir(), b.Dir()});
+    auto changed = nlohmann::json::parse(hunk.out)["files"][1];
+    EXPECT_EQ(changed["hunks"][0]["before"], nlohmann::json({1, 1}));
+    EXPECT_EQ(changed["hunks"][0]["after"], nlohmann::json({1, 2}));
+    EXPECT_EQ(changed["hunks"][0]["lines"], nlohmann::json({" one", "+two"}));
+}
+
+// The file that --reg writes turns the first registry into the second:
+// imported into the first machine, the registries no longer differ.
+TEST(W95Tool, DiffRegWritesThePatchFromOneRegistryToTheOther) {
+    ToolMachine a, b;
+    fs::path change = b.Beside("change.reg");
+    WriteAll(change,
+             "REGEDIT4\r\n\r\n"
+             "[-HKEY_LOCAL_MACHINE\\Enum\\MF]\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\r\n"
+             "\"DeviceDesc\"=\"Main board\"\r\n\"HardwareID\"=-\r\n"
+             "\"Extra\"=hex:01,02\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New\\Deeper]\r\n\"x\"=\"y\"\r\n");
+    ASSERT_EQ(W95({"reg", "import", b.Dir(), change.string()}).exitCode, 0);
+
+    fs::path patch = b.Beside("patch.reg");
+    ToolRun diff = W95({"diff", "--reg", patch.string(), a.Dir(), b.Dir()});
+    EXPECT_EQ(diff.exitCode, 1) << diff.err;
+    std::string text = ReadAll(patch);
+    EXPECT_EQ(text.rfind("REGEDIT4\r\n\r\n", 0), 0u) << text;
+    EXPECT_TRUE(Contains(text, "\r\n[-HKEY_LOCAL_MACHINE\\Enum\\MF]\r\n\r\n"))
+        << text;
+    // The subkeys of a deleted key go with it.
+    EXPECT_FALSE(Contains(text, "[-HKEY_LOCAL_MACHINE\\Enum\\MF\\")) << text;
+    EXPECT_TRUE(Contains(text, "\"HardwareID\"=-\r\n")) << text;
+    EXPECT_TRUE(Contains(text,
+                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]\r\n\r\n"
+                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New\\Deeper]\r\n"
+                         "\"x\"=\"y\"\r\n"))
+        << text;
+
+    ASSERT_EQ(W95({"reg", "import", a.Dir(), patch.string()}).exitCode, 0);
+    ToolRun after = W95({"diff", a.Dir(), b.Dir()});
+    EXPECT_EQ(after.exitCode, 0) << after.out;
+
+    // To standard output, the patch alone.
+    ToolRun out = W95({"diff", "--reg", "-", a.Dir(), b.Dir()});
+    EXPECT_EQ(out.exitCode, 0);
+    EXPECT_EQ(out.out, "REGEDIT4\r\n\r\n");
 }

@@ -2,14 +2,10 @@
 // the [windows] section of win.ini names in its load= and run= lines; each
 // is run here as the native program of the same name next to the tool. The
 // programs' transcripts tell whether one of them asked for a restart.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -20,8 +16,6 @@
 #include "path_resolve.h"
 #include "text_helpers.h"
 #include "tool.h"
-
-extern char **environ;
 
 namespace fs = std::filesystem;
 
@@ -135,38 +129,15 @@ ProgramRun RunProgram(const fs::path &program, const fs::path &machine) {
     if (fd < 0) throw Failure("cannot make a temporary transcript");
     close(fd);
     fs::path transcript = pattern;
-
-    std::vector<std::string> env;
-    for (char **e = environ; *e; ++e) {
-        std::string entry(*e);
-        if (entry.rfind("W95_MACHINE=", 0) == 0 ||
-            entry.rfind("W95_TRANSCRIPT=", 0) == 0)
-            continue;
-        env.push_back(entry);
-    }
-    env.push_back("W95_MACHINE=" + machine.string());
-    env.push_back("W95_TRANSCRIPT=" + transcript.string());
-    std::vector<char *> envp;
-    for (std::string &e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string name = program.filename().string();
-    std::string path = program.string();
-    char *argv[] = {name.data(), nullptr};
-
-    std::fflush(stdout);
-    pid_t pid;
-    int rc =
-        posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, envp.data());
-    if (rc != 0) {
-        fs::remove(transcript);
-        throw Failure("cannot start " + path + ": " + std::strerror(rc));
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-
     ProgramRun run;
-    run.exitCode =
-        WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    try {
+        run.exitCode = RunNative(program, {},
+                                 {"W95_MACHINE=" + machine.string(),
+                                  "W95_TRANSCRIPT=" + transcript.string()});
+    } catch (...) {
+        fs::remove(transcript);
+        throw;
+    }
     std::string events = ReadWholeFile(transcript);
     fs::remove(transcript);
     std::istringstream lines(events);
@@ -186,9 +157,8 @@ ProgramRun RunProgram(const fs::path &program, const fs::path &machine) {
 
 }  // namespace
 
-int BootMachine(const Arguments &args) {
-    if (args.size() != 1) throw UsageError("boot takes one machine directory");
-    fs::path machine = ExistingMachine(args[0]);
+int BootMachine(const std::string &dir) {
+    fs::path machine = ExistingMachine(dir);
     w95::LoadMachine(machine);
     const w95::MachineSettings &settings = w95::TheMachine().settings;
 
@@ -201,26 +171,34 @@ int BootMachine(const Arguments &args) {
     std::vector<StartupEntry> entries = StartupEntries(ReadWholeFile(*winIni));
 
     std::printf("Starting Windows on %s.\n", machine.string().c_str());
-    bool restart = false, emulatorError = false;
+    bool restart = false;
+    std::vector<std::string> problems;  // what went wrong, in order
     for (const StartupEntry &e : entries) {
         std::optional<std::string> found = FindProgram(e.entry, settings);
         if (!found) {
             // Windows reports the entry and goes on with the others.
             std::printf("Cannot find '%s' (%s= in %s).\n", e.entry.c_str(),
                         e.key.c_str(), winIniPath.c_str());
+            problems.push_back("'" + e.entry + "' (" + e.key + "= in " +
+                               winIniPath + ") was not found");
             continue;
         }
         fs::path native = ToolDirectory() / BaseName(*found);
         if (!fs::is_regular_file(native, ec)) {
             std::printf("No native program for %s (looked for %s).\n",
                         found->c_str(), native.string().c_str());
+            problems.push_back("no native program for " + *found +
+                               " (looked for " + native.string() + ")");
             continue;
         }
         std::printf("Running %s (%s=).\n", found->c_str(), e.key.c_str());
         ProgramRun run = RunProgram(native, machine);
         std::printf("%s ended with exit code %d.\n", found->c_str(),
                     run.exitCode);
-        if (run.exitCode == kFailed) emulatorError = true;
+        if (run.exitCode != 0)
+            problems.push_back(*found + " (" + e.key +
+                               "=) failed with exit code " +
+                               std::to_string(run.exitCode));
         if (run.restartRequested) {
             std::printf("%s asked Windows to restart.\n", found->c_str());
             restart = true;
@@ -228,7 +206,10 @@ int BootMachine(const Arguments &args) {
         }
     }
     std::printf(restart ? "Restart requested.\n" : "No restart requested.\n");
-    return emulatorError ? kFailed : kOk;
+    std::fflush(stdout);
+    for (const std::string &p : problems)
+        std::fprintf(stderr, "w95: boot: %s\n", p.c_str());
+    return problems.empty() ? kOk : kFailed;
 }
 
 }  // namespace tool

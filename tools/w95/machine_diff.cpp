@@ -1,12 +1,14 @@
 // w95 diff A B: what differs between two machines, the registry key by key
-// and value by value, then the files of the drives (and machine.ini).
+// and value by value, then the files of the drives (and machine.ini): as
+// text, as one JSON document, or as the REGEDIT4 file that turns the first
+// registry into the second.
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "code_page.h"
@@ -15,26 +17,39 @@
 #include "tool.h"
 
 namespace fs = std::filesystem;
+using nlohmann::json;
 
 namespace tool {
 
 namespace {
 
-// A value as the diff shows it: its REGEDIT4 line, hex data unwrapped.
+// ------------------------------------------------------------- registry
+
+struct RegChange {
+    enum Kind { KeyRemoved, KeyAdded, ValueRemoved, ValueAdded, ValueChanged };
+    Kind kind;
+    const w95::RegKey *key;  // A's key for KeyRemoved, B's otherwise
+    const w95::RegValue *before = nullptr;
+    const w95::RegValue *after = nullptr;
+    bool top = false;  // a key change whose parent both machines have
+};
+
+// A value's REGEDIT4 line, hex data unwrapped, in Windows-1252.
 std::string ValueLine(const w95::RegValue &value) {
     std::string line;
     w95::regedit4::AppendValue(line, value, false);
-    return w95::AnsiToUtf8(line);
+    return line;
 }
 
-void ShowKey(char mark, const w95::RegKey &key) {
-    std::printf("%c [%s]\n", mark, w95::AnsiToUtf8(key.Path()).c_str());
-    for (const w95::RegValue &v : key.Values())
-        std::printf("%c     %s\n", mark, ValueLine(v).c_str());
+// What follows the "=" of the value's line: "text", dword:..., hex:...
+std::string ValueData(const w95::RegValue &value) {
+    w95::RegValue unnamed{"", value.type, value.data};
+    return ValueLine(unnamed).substr(2);
 }
 
 // The keys of a tree in export order (each key before its subkeys), each
-// with its counterpart in the other registry, or nullptr.
+// with its counterpart in the other registry or nullptr, and whether its
+// parent has one.
 template <typename Visit>
 void WalkWithCounterparts(const w95::RegKey &root, const w95::RegKey &otherRoot,
                           Visit visit) {
@@ -43,7 +58,7 @@ void WalkWithCounterparts(const w95::RegKey &root, const w95::RegKey &otherRoot,
         const w95::RegKey *other;
         std::size_t next;
     };
-    visit(root, &otherRoot);
+    visit(root, &otherRoot, true);
     std::vector<Frame> stack{{&root, &otherRoot, 0}};
     while (!stack.empty()) {
         Frame &f = stack.back();
@@ -52,79 +67,156 @@ void WalkWithCounterparts(const w95::RegKey &root, const w95::RegKey &otherRoot,
             continue;
         }
         const w95::RegKey &child = *f.key->Children()[f.next++];
+        const w95::RegKey *parentOther = f.other;
         const w95::RegKey *other =
-            f.other ? f.other->FindChild(child.name) : nullptr;
-        visit(child, other);
+            parentOther ? parentOther->FindChild(child.name) : nullptr;
+        visit(child, other, parentOther != nullptr);
         stack.push_back({&child, other, 0});
     }
 }
 
-// The values of a key that differ from those of the same key in the other
-// registry: removed, changed (the whole line compares, the name's case
-// included) and added.
-int CompareKeys(const w95::RegKey &a, const w95::RegKey &b,
-                const std::function<void()> &head) {
-    int differences = 0;
-    bool keyShown = false;
-    auto showKey = [&] {
-        head();
-        if (!keyShown)
-            std::printf("  [%s]\n", w95::AnsiToUtf8(b.Path()).c_str());
-        keyShown = true;
-        ++differences;
-    };
-    for (const w95::RegValue &va : a.Values()) {
-        const w95::RegValue *vb = b.FindValue(va.name);
-        std::string la = ValueLine(va);
-        if (!vb) {
-            showKey();
-            std::printf("-     %s\n", la.c_str());
-        } else if (std::string lb = ValueLine(*vb); lb != la) {
-            showKey();
-            std::printf("-     %s\n+     %s\n", la.c_str(), lb.c_str());
-        }
-    }
-    for (const w95::RegValue &vb : b.Values()) {
-        if (!a.FindValue(vb.name)) {
-            showKey();
-            std::printf("+     %s\n", ValueLine(vb).c_str());
-        }
-    }
-    return differences;
-}
-
-// Keys only in A, keys in both whose values differ (in A's order), then
-// keys only in B (in B's order).
-int CompareRegistries(const w95::Registry &a, const w95::Registry &b) {
-    int differences = 0;
-    bool heading = false;
-    std::function<void()> head = [&] {
-        if (!heading) std::printf("Registry:\n");
-        heading = true;
-    };
+// Keys only in A, values that differ in keys of both (removed, changed,
+// added; the whole line compares, the name's case included), in A's order,
+// then keys only in B, in B's order.
+std::vector<RegChange> CompareRegistries(const w95::Registry &a,
+                                         const w95::Registry &b) {
+    std::vector<RegChange> changes;
     auto roots = {std::make_pair(&a.LocalMachine(), &b.LocalMachine()),
                   std::make_pair(&a.Users(), &b.Users())};
     for (auto [ra, rb] : roots)
-        WalkWithCounterparts(*ra, *rb,
-                             [&](const w95::RegKey &ka, const w95::RegKey *kb) {
-                                 if (kb) {
-                                     differences += CompareKeys(ka, *kb, head);
-                                 } else {
-                                     head();
-                                     ShowKey('-', ka);
-                                     ++differences;
-                                 }
-                             });
+        WalkWithCounterparts(
+            *ra, *rb,
+            [&](const w95::RegKey &ka, const w95::RegKey *kb, bool top) {
+                if (!kb) {
+                    changes.push_back({RegChange::KeyRemoved, &ka});
+                    changes.back().top = top;
+                    return;
+                }
+                for (const w95::RegValue &va : ka.Values()) {
+                    const w95::RegValue *vb = kb->FindValue(va.name);
+                    if (!vb)
+                        changes.push_back(
+                            {RegChange::ValueRemoved, kb, &va, nullptr});
+                    else if (ValueLine(va) != ValueLine(*vb))
+                        changes.push_back(
+                            {RegChange::ValueChanged, kb, &va, vb});
+                }
+                for (const w95::RegValue &vb : kb->Values())
+                    if (!ka.FindValue(vb.name))
+                        changes.push_back(
+                            {RegChange::ValueAdded, kb, nullptr, &vb});
+            });
     for (auto [ra, rb] : roots)
-        WalkWithCounterparts(*rb, *ra,
-                             [&](const w95::RegKey &kb, const w95::RegKey *ka) {
-                                 if (ka) return;
-                                 head();
-                                 ShowKey('+', kb);
-                                 ++differences;
-                             });
-    return differences;
+        WalkWithCounterparts(
+            *rb, *ra,
+            [&](const w95::RegKey &kb, const w95::RegKey *ka, bool top) {
+                if (ka) return;
+                changes.push_back({RegChange::KeyAdded, &kb});
+                changes.back().top = top;
+            });
+    return changes;
 }
+
+void ShowRegistry(const std::vector<RegChange> &changes) {
+    if (changes.empty()) return;
+    std::printf("Registry:\n");
+    const w95::RegKey *shown = nullptr;  // key whose heading was printed
+    for (const RegChange &c : changes) {
+        std::string path = w95::AnsiToUtf8(c.key->Path());
+        if (c.kind == RegChange::KeyRemoved || c.kind == RegChange::KeyAdded) {
+            char mark = c.kind == RegChange::KeyAdded ? '+' : '-';
+            std::printf("%c [%s]\n", mark, path.c_str());
+            for (const w95::RegValue &v : c.key->Values())
+                std::printf("%c     %s\n", mark,
+                            w95::AnsiToUtf8(ValueLine(v)).c_str());
+            shown = nullptr;
+            continue;
+        }
+        if (shown != c.key) std::printf("  [%s]\n", path.c_str());
+        shown = c.key;
+        if (c.before)
+            std::printf("-     %s\n",
+                        w95::AnsiToUtf8(ValueLine(*c.before)).c_str());
+        if (c.after)
+            std::printf("+     %s\n",
+                        w95::AnsiToUtf8(ValueLine(*c.after)).c_str());
+    }
+}
+
+json ValueJson(const w95::RegValue &v) {
+    return {{"type", v.type}, {"data", w95::AnsiToUtf8(ValueData(v))}};
+}
+
+json RegistryJson(const std::vector<RegChange> &changes) {
+    static const char *const kKinds[] = {
+        "keyRemoved", "keyAdded", "valueRemoved", "valueAdded", "valueChanged"};
+    json out = json::array();
+    for (const RegChange &c : changes) {
+        json item = {{"change", kKinds[c.kind]},
+                     {"key", w95::AnsiToUtf8(c.key->Path())}};
+        if (c.kind == RegChange::KeyRemoved || c.kind == RegChange::KeyAdded) {
+            json values = json::array();
+            for (const w95::RegValue &v : c.key->Values()) {
+                json value = ValueJson(v);
+                value["name"] = w95::AnsiToUtf8(v.name);
+                values.push_back(value);
+            }
+            item["values"] = values;
+        } else {
+            const w95::RegValue *v = c.before ? c.before : c.after;
+            item["name"] = w95::AnsiToUtf8(v->name);
+            if (c.before) item["before"] = ValueJson(*c.before);
+            if (c.after) item["after"] = ValueJson(*c.after);
+        }
+        out.push_back(item);
+    }
+    return out;
+}
+
+// The REGEDIT4 file that, imported into A, gives A B's registry: a removed
+// key as [-KEY] (its subkeys go with it), a removed value as "name"=-, a
+// changed or added value as its line, an added key with all its values.
+std::string RegistryPatch(const std::vector<RegChange> &changes) {
+    std::string out;
+    w95::regedit4::AppendHeader(out);
+    const w95::RegKey *section = nullptr;
+    auto open = [&](const w95::RegKey &key, bool remove) {
+        if (section) out += "\r\n";
+        out += remove ? "[-" : "[";
+        out += key.Path();
+        out += "]\r\n";
+        section = remove ? nullptr : &key;
+        if (remove) out += "\r\n";
+    };
+    for (const RegChange &c : changes) {
+        switch (c.kind) {
+            case RegChange::KeyRemoved:
+                if (c.top) open(*c.key, true);
+                break;
+            case RegChange::KeyAdded:
+                open(*c.key, false);
+                for (const w95::RegValue &v : c.key->Values())
+                    w95::regedit4::AppendValue(out, v);
+                break;
+            case RegChange::ValueRemoved: {
+                if (section != c.key) open(*c.key, false);
+                w95::RegValue unnamed{c.before->name, REG_SZ, {0}};
+                std::string line = ValueLine(unnamed);
+                out += line.substr(0, line.size() - 2) + "-\r\n";
+                break;
+            }
+            case RegChange::ValueAdded:
+            case RegChange::ValueChanged:
+                if (section != c.key) open(*c.key, false);
+                w95::regedit4::AppendValue(out, *c.after);
+                break;
+        }
+    }
+    if (section) out += "\r\n";
+    return out;
+}
+
+// ---------------------------------------------------------------- files
 
 struct Entry {
     std::string windowsPath;  // "C:\WINDOWS\WIN.INI", "machine.ini"; UTF-8
@@ -182,14 +274,35 @@ std::vector<std::string> Lines(const std::string &text) {
     return lines;
 }
 
-// The lines that differ between two texts, by a longest common subsequence;
-// false when the files are too big or not text.
-bool ShowLineDifferences(const std::string &a, const std::string &b) {
+// One hunk of a unified diff: where it starts in each file (1-based; the
+// line before it for an empty side) and how many lines of each it covers,
+// and its lines, each marked ' ', '-' or '+', in UTF-8.
+struct Hunk {
+    std::size_t aStart, aCount, bStart, bCount;
+    std::vector<std::string> lines;
+};
+
+struct TextDifference {
+    std::vector<Hunk> hunks;
+    bool lineEndsOnly = false;  // the same lines, ended differently
+};
+
+constexpr std::size_t kContext = 3;
+
+// The hunks that turn text a into text b, by a longest common subsequence
+// of their lines; nullopt when the files are too big or not text.
+std::optional<TextDifference> CompareText(const std::string &a,
+                                          const std::string &b) {
     constexpr std::size_t kMaxCells = 4'000'000;
     if (a.find('\0') != std::string::npos || b.find('\0') != std::string::npos)
-        return false;
+        return std::nullopt;
     std::vector<std::string> x = Lines(a), y = Lines(b);
-    if ((x.size() + 1) * (y.size() + 1) > kMaxCells) return false;
+    if ((x.size() + 1) * (y.size() + 1) > kMaxCells) return std::nullopt;
+    TextDifference result;
+    if (x == y) {
+        result.lineEndsOnly = true;
+        return result;
+    }
     std::size_t n = x.size(), m = y.size();
     std::vector<std::vector<unsigned>> lcs(n + 1,
                                            std::vector<unsigned>(m + 1, 0));
@@ -197,91 +310,210 @@ bool ShowLineDifferences(const std::string &a, const std::string &b) {
         for (std::size_t j = m; j-- > 0;)
             lcs[i][j] = x[i] == y[j] ? lcs[i + 1][j + 1] + 1
                                      : std::max(lcs[i + 1][j], lcs[i][j + 1]);
-    std::size_t i = 0, j = 0;
-    while (i < n || j < m) {
+    struct Op {
+        char mark;         // ' ', '-', '+'
+        std::size_t i, j;  // lines of a and b before this one
+    };
+    std::vector<Op> ops;
+    for (std::size_t i = 0, j = 0; i < n || j < m;) {
         if (i < n && j < m && x[i] == y[j]) {
-            ++i;
-            ++j;
+            ops.push_back({' ', i++, j++});
         } else if (i < n && (j == m || lcs[i + 1][j] >= lcs[i][j + 1])) {
-            std::printf("    - %s\n", w95::AnsiToUtf8(x[i++]).c_str());
+            ops.push_back({'-', i++, j});
         } else {
-            std::printf("    + %s\n", w95::AnsiToUtf8(y[j++]).c_str());
+            ops.push_back({'+', i, j++});
         }
     }
-    if (x == y) std::printf("    (line ends differ)\n");
-    return true;
+    std::size_t k = 0;
+    while (k < ops.size()) {
+        if (ops[k].mark == ' ') {
+            ++k;
+            continue;
+        }
+        std::size_t start = k > kContext ? k - kContext : 0;
+        std::size_t last = k, j = k;
+        while (j < ops.size()) {
+            if (ops[j].mark != ' ') {
+                last = j++;
+                continue;
+            }
+            std::size_t run = j;
+            while (run < ops.size() && ops[run].mark == ' ') ++run;
+            if (run == ops.size() || run - j > 2 * kContext) break;
+            j = run;
+        }
+        std::size_t end = std::min(last + 1 + kContext, ops.size());
+        Hunk h{ops[start].i, 0, ops[start].j, 0, {}};
+        for (std::size_t q = start; q < end; ++q) {
+            const Op &op = ops[q];
+            const std::string &text = op.mark == '+' ? y[op.j] : x[op.i];
+            if (op.mark != '+') ++h.aCount;
+            if (op.mark != '-') ++h.bCount;
+            h.lines.push_back(op.mark + w95::AnsiToUtf8(text));
+        }
+        if (h.aCount) ++h.aStart;
+        if (h.bCount) ++h.bStart;
+        result.hunks.push_back(std::move(h));
+        k = end;
+    }
+    return result;
 }
 
-int CompareFiles(const fs::path &machineA, const fs::path &machineB) {
-    std::map<std::string, Entry> a = Files(machineA), b = Files(machineB);
+struct FileChange {
+    enum Kind { Removed, Added, Changed, TimesOnly };
+    Kind kind;
+    const Entry *entry;  // A's for Removed, B's otherwise
+    std::size_t bytesBefore = 0, bytesAfter = 0;
+    std::optional<TextDifference> text = std::nullopt;  // Changed text files
+    std::time_t timeBefore = 0, timeAfter = 0;
+};
+
+struct FileComparison {
+    std::map<std::string, Entry> a, b;
+    std::vector<FileChange> changes;
+};
+
+void CompareFiles(const fs::path &machineA, const fs::path &machineB,
+                  bool times, FileComparison &out) {
+    out.a = Files(machineA);
+    out.b = Files(machineB);
     std::map<std::string, int> all;  // folded path -> 1 A, 2 B, 3 both
-    for (const auto &[k, v] : a) all[k] |= 1;
-    for (const auto &[k, v] : b) all[k] |= 2;
-    int differences = 0;
-    bool heading = false;
-    auto head = [&] {
-        if (!heading) std::printf("Files:\n");
-        heading = true;
-        ++differences;
-    };
-    auto show = [](char mark, const Entry &e) {
-        std::printf("%c %s%s\n", mark, e.windowsPath.c_str(),
-                    e.directory ? "\\" : "");
-    };
+    for (const auto &[k, v] : out.a) all[k] |= 1;
+    for (const auto &[k, v] : out.b) all[k] |= 2;
     for (const auto &[key, where] : all) {
-        if (where == 1) {
-            head();
-            show('-', a.at(key));
+        const Entry *ea = where & 1 ? &out.a.at(key) : nullptr;
+        const Entry *eb = where & 2 ? &out.b.at(key) : nullptr;
+        if (ea && eb && ea->directory != eb->directory) {
+            out.changes.push_back({FileChange::Removed, ea});
+            out.changes.push_back({FileChange::Added, eb});
             continue;
         }
-        if (where == 2) {
-            head();
-            show('+', b.at(key));
+        if (!eb) {
+            out.changes.push_back({FileChange::Removed, ea});
             continue;
         }
-        const Entry &ea = a.at(key), &eb = b.at(key);
-        if (ea.directory != eb.directory) {
-            head();
-            show('-', ea);
-            show('+', eb);
+        if (!ea) {
+            out.changes.push_back({FileChange::Added, eb});
             continue;
         }
-        if (ea.directory) continue;
-        std::string ta = ReadWholeFile(ea.host), tb = ReadWholeFile(eb.host);
+        if (ea->directory) continue;
+        std::string ta = ReadWholeFile(ea->host), tb = ReadWholeFile(eb->host);
         if (ta != tb) {
-            head();
-            std::printf("~ %s\n", eb.windowsPath.c_str());
-            if (!ShowLineDifferences(ta, tb))
-                std::printf("    (%zu bytes -> %zu bytes)\n", ta.size(),
-                            tb.size());
+            FileChange c{FileChange::Changed, eb, ta.size(), tb.size()};
+            c.text = CompareText(ta, tb);
+            out.changes.push_back(std::move(c));
             continue;
         }
         struct stat sa, sb;
-        if (stat(ea.host.c_str(), &sa) == 0 &&
-            stat(eb.host.c_str(), &sb) == 0 && sa.st_mtime != sb.st_mtime) {
-            head();
-            std::printf("~ %s (same content, last written %s -> %s UTC)\n",
-                        eb.windowsPath.c_str(), TimeText(sa.st_mtime).c_str(),
-                        TimeText(sb.st_mtime).c_str());
+        if (times && stat(ea->host.c_str(), &sa) == 0 &&
+            stat(eb->host.c_str(), &sb) == 0 && sa.st_mtime != sb.st_mtime) {
+            FileChange c{FileChange::TimesOnly, eb};
+            c.timeBefore = sa.st_mtime;
+            c.timeAfter = sb.st_mtime;
+            out.changes.push_back(c);
         }
     }
-    return differences;
+}
+
+void ShowFiles(const std::vector<FileChange> &changes) {
+    if (changes.empty()) return;
+    std::printf("Files:\n");
+    for (const FileChange &c : changes) {
+        const char *path = c.entry->windowsPath.c_str();
+        const char *slash = c.entry->directory ? "\\" : "";
+        switch (c.kind) {
+            case FileChange::Removed:
+            case FileChange::Added:
+                std::printf("%c %s%s\n",
+                            c.kind == FileChange::Added ? '+' : '-', path,
+                            slash);
+                break;
+            case FileChange::TimesOnly:
+                std::printf("~ %s (same content, last written %s -> %s UTC)\n",
+                            path, TimeText(c.timeBefore).c_str(),
+                            TimeText(c.timeAfter).c_str());
+                break;
+            case FileChange::Changed:
+                std::printf("~ %s\n", path);
+                if (!c.text) {
+                    std::printf("    (%zu bytes -> %zu bytes)\n", c.bytesBefore,
+                                c.bytesAfter);
+                } else if (c.text->lineEndsOnly) {
+                    std::printf("    (line ends differ)\n");
+                }
+                if (c.text)
+                    for (const Hunk &h : c.text->hunks) {
+                        std::printf("    @@ -%zu,%zu +%zu,%zu @@\n", h.aStart,
+                                    h.aCount, h.bStart, h.bCount);
+                        for (const std::string &line : h.lines)
+                            std::printf("    %s\n", line.c_str());
+                    }
+                break;
+        }
+    }
+}
+
+json FilesJson(const std::vector<FileChange> &changes) {
+    static const char *const kKinds[] = {"removed", "added", "changed",
+                                         "times"};
+    json out = json::array();
+    for (const FileChange &c : changes) {
+        json item = {{"change", kKinds[c.kind]},
+                     {"path", c.entry->windowsPath},
+                     {"directory", c.entry->directory}};
+        if (c.kind == FileChange::TimesOnly) {
+            item["before"] = TimeText(c.timeBefore) + " UTC";
+            item["after"] = TimeText(c.timeAfter) + " UTC";
+        }
+        if (c.kind == FileChange::Changed) {
+            item["bytes"] = {c.bytesBefore, c.bytesAfter};
+            item["text"] = c.text.has_value();
+            if (c.text) {
+                item["lineEndsOnly"] = c.text->lineEndsOnly;
+                json hunks = json::array();
+                for (const Hunk &h : c.text->hunks)
+                    hunks.push_back({{"before", {h.aStart, h.aCount}},
+                                     {"after", {h.bStart, h.bCount}},
+                                     {"lines", h.lines}});
+                item["hunks"] = hunks;
+            }
+        }
+        out.push_back(item);
+    }
+    return out;
 }
 
 }  // namespace
 
-int DiffMachines(const Arguments &args) {
-    if (args.size() != 2)
-        throw UsageError("diff takes two machine directories");
-    fs::path a = ExistingMachine(args[0]), b = ExistingMachine(args[1]);
-    int differences =
-        CompareRegistries(LoadMachineRegistry(a), LoadMachineRegistry(b));
-    differences += CompareFiles(a, b);
-    if (differences == 0) {
-        std::printf("No differences.\n");
-        return kOk;
+int DiffMachines(const DiffOptions &options) {
+    fs::path a = ExistingMachine(options.a), b = ExistingMachine(options.b);
+    w95::Registry ra = LoadMachineRegistry(a), rb = LoadMachineRegistry(b);
+    std::vector<RegChange> registry = CompareRegistries(ra, rb);
+    FileComparison files;
+    CompareFiles(a, b, options.times, files);
+    bool differ = !registry.empty() || !files.changes.empty();
+
+    bool patchToStdout = options.regFile == "-";
+    if (!options.regFile.empty()) {
+        std::string patch = RegistryPatch(registry);
+        if (patchToStdout)
+            std::fwrite(patch.data(), 1, patch.size(), stdout);
+        else
+            WriteWholeFile(options.regFile, patch);
     }
-    return kDifferent;
+    if (options.json && !patchToStdout) {
+        json doc = {{"differ", differ},
+                    {"registry", RegistryJson(registry)},
+                    {"files", FilesJson(files.changes)}};
+        std::string text =
+            doc.dump(2, ' ', false, json::error_handler_t::replace);
+        std::printf("%s\n", text.c_str());
+    } else if (!patchToStdout) {
+        ShowRegistry(registry);
+        ShowFiles(files.changes);
+        if (!differ) std::printf("No differences.\n");
+    }
+    return differ ? kDifferent : kOk;
 }
 
 }  // namespace tool

@@ -1,13 +1,22 @@
-// w95: works on emulated Windows 95 machines.
+// w95: works on emulated Windows 95 machines. The command line: one
+// subcommand per job, each with its own --help.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
-#include <unistd.h>
-
+#include "host_files.h"
 #include "tool.h"
+
+#ifndef KIT_VERSION
+#define KIT_VERSION "unknown"
+#endif
 
 namespace tool {
 
@@ -34,39 +43,227 @@ std::string ReadWholeFile(const std::filesystem::path &file) {
     return text.str();
 }
 
+void WriteWholeFile(const std::filesystem::path &file, std::string_view bytes) {
+    if (std::optional<w95::ReplaceFailure> failure =
+            w95::ReplaceFileAtomically(file, bytes))
+        throw Failure("cannot " + std::string(failure->step) + " '" +
+                      file.string() + "': " + std::strerror(failure->error));
+}
+
 }  // namespace tool
 
 namespace {
 
-const char kUsageText[] =
-    "usage: w95 new DIR             make a machine from the bundled example\n"
-    "       w95 boot DIR            start Windows: run the programs that\n"
-    "                               win.ini's load= and run= lines name\n"
-    "       w95 diff A B            show registry and file differences\n"
-    "       w95 reg export DIR [KEY]  print the registry (or KEY) as REGEDIT4\n"
-    "       w95 reg import DIR FILE   merge a REGEDIT4 file (- for standard\n"
-    "                                 input) into the machine's registry\n"
-    "exit codes: 0 done, 1 the machines differ (diff), 2 usage, 3 error\n";
+const char kExitCodes[] =
+    "Exit codes: 0 done, 1 the machines differ (diff), 2 usage, 3 error.";
+
+// reg.exe writes its switches with a slash (/v NAME, /ve, /t, /d, /f); the
+// one-liners take them so, as well as -v, --ve, -t, -d, -f. A switch's value
+// is passed on as one word, so that a value starting with - or / is data.
+std::vector<std::string> RegSwitchesAsOptions(std::vector<std::string> args) {
+    if (args.size() < 3 || args[1] != "reg" ||
+        (args[2] != "query" && args[2] != "add" && args[2] != "delete"))
+        return args;
+    std::vector<std::string> out(args.begin(), args.begin() + 3);
+    for (std::size_t i = 3; i < args.size(); ++i) {
+        std::string lower = args[i];
+        for (char &c : lower) c = static_cast<char>(std::tolower(c));
+        if (lower == "--") {
+            out.insert(out.end(), args.begin() + i, args.end());
+            break;
+        }
+        const char *withValue = lower == "/v"   ? "--value="
+                                : lower == "/t" ? "--type="
+                                : lower == "/d" ? "--data="
+                                                : nullptr;
+        if (withValue && i + 1 < args.size()) {
+            out.push_back(withValue + args[++i]);
+        } else if (lower == "/ve") {
+            out.push_back("--ve");
+        } else if (lower == "/f") {
+            out.push_back("--force");
+        } else {
+            out.push_back(args[i]);
+        }
+    }
+    return out;
+}
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    tool::Arguments args(argv + 1, argv + argc);
-    if (args.empty() || args[0] == "-h" || args[0] == "--help" ||
-        args[0] == "help") {
-        std::fputs(kUsageText, args.empty() ? stderr : stdout);
-        return args.empty() ? tool::kUsage : tool::kOk;
+    CLI::App app{
+        "w95 works on emulated Windows 95 machines: folders that hold a "
+        "machine's drives (drive_c/ ...), its registry (registry.reg) and "
+        "its settings (machine.ini).",
+        "w95"};
+    app.footer(kExitCodes);
+    app.set_version_flag("--version", "w95 " KIT_VERSION);
+    app.require_subcommand(1);
+    std::function<int()> action;
+
+    std::string dir;
+    CLI::App *cmd = app.add_subcommand(
+        "new", "Make a machine in DIR (new or empty) from the bundled example");
+    cmd->add_option("DIR", dir, "the machine folder to make")->required();
+    cmd->callback([&] { action = [&] { return tool::NewMachine(dir); }; });
+
+    cmd = app.add_subcommand(
+        "boot",
+        "Start Windows on a machine: run the programs that win.ini's [windows] "
+        "load= and run= lines name, report whether a restart was requested; "
+        "exit 3 when a program is missing or fails");
+    cmd->add_option("DIR", dir, "the machine folder")->required();
+    cmd->callback([&] { action = [&] { return tool::BootMachine(dir); }; });
+
+    tool::RunOptions run;
+    cmd = app.add_subcommand(
+        "run",
+        "Run one program on a machine (as W95_MACHINE and the other W95_* "
+        "variables do); exits with the program's exit code");
+    cmd->add_option("DIR", run.machine, "the machine folder")->required();
+    cmd->add_option("--cwd", run.cwd,
+                    "the current directory at start, e.g. A:\\ (W95_CWD)");
+    cmd->add_option("--answers", run.answers,
+                    "answers to message boxes, comma-separated: "
+                    "ok,cancel,yes,no,abort,retry,ignore (W95_ANSWERS)");
+    cmd->add_option("--transcript", run.transcript,
+                    "append every event as a JSON line to FILE "
+                    "(W95_TRANSCRIPT)");
+    cmd->add_option("--fail", run.fail,
+                    "fault injection, CALL=ERROR or CALL@N=ERROR, "
+                    "comma-separated (W95_FAIL)");
+    cmd->add_option("PROGRAM", run.command,
+                    "after --: the native program (setup, parlod, ... next to "
+                    "w95, or a path) and its arguments")
+        ->required();
+    cmd->footer(
+        std::string("Example: w95 run pc --cwd 'A:\\' --answers yes,no -- "
+                    "setup\n\n") +
+        kExitCodes);
+    cmd->callback([&] { action = [&] { return tool::RunOnMachine(run); }; });
+
+    tool::DiffOptions diff;
+    cmd = app.add_subcommand(
+        "diff",
+        "Show the registry and file differences between machines A and B; "
+        "exit 1 when they differ");
+    cmd->add_option("A", diff.a, "the first machine")->required();
+    cmd->add_option("B", diff.b, "the second machine")->required();
+    cmd->add_flag("--times", diff.times,
+                  "also list files whose content is the same but whose "
+                  "last-write time differs");
+    cmd->add_flag("--json", diff.json, "print one JSON document");
+    cmd->add_option("--reg", diff.regFile,
+                    "write the REGEDIT4 file that turns A's registry into "
+                    "B's to FILE (- for standard output)");
+    cmd->callback([&] { action = [&] { return tool::DiffMachines(diff); }; });
+
+    cmd = app.add_subcommand("calls",
+                             "List the emulated calls that W95_FAIL takes, one "
+                             "a line; calls that can only crash are marked "
+                             "crash-only");
+    cmd->callback([&] { action = [] { return tool::ListCalls(); }; });
+
+    CLI::App *reg =
+        app.add_subcommand("reg", "Read and change a machine's registry");
+    reg->require_subcommand(1);
+    reg->footer(
+        "KEY: a full key name; the roots may be written HKLM, HKU, HKCU, HKCR "
+        "and HKCC.\n\n" +
+        std::string(kExitCodes));
+    std::string key, file;
+    cmd = reg->add_subcommand(
+        "export",
+        "Write the registry, or KEY with its subkeys, as REGEDIT4 to FILE or "
+        "standard output");
+    cmd->add_option("DIR", dir, "the machine folder")->required();
+    cmd->add_option("KEY", key, "the key (default: the whole registry)");
+    cmd->add_option("FILE", file,
+                    "the file to write (default: standard "
+                    "output)");
+    cmd->callback(
+        [&] { action = [&] { return tool::RegExport(dir, key, file); }; });
+
+    cmd = reg->add_subcommand(
+        "import",
+        "Merge a registry file (REGEDIT4 or Windows Registry Editor Version "
+        "5.00; UTF-16LE with byte-order mark, UTF-8 or Windows-1252) into the "
+        "machine's registry");
+    cmd->add_option("DIR", dir, "the machine folder")->required();
+    cmd->add_option("FILE", file, "the file, - for standard input")->required();
+    cmd->callback([&] { action = [&] { return tool::RegImport(dir, file); }; });
+
+    tool::RegOptions one;
+    bool defaultValue = false, force = false;
+    auto oneLiner = [&](const char *name, const char *what,
+                        std::function<int(const tool::RegOptions &)> f) {
+        CLI::App *c = reg->add_subcommand(name, what);
+        c->add_option("DIR", one.machine, "the machine folder")->required();
+        c->add_option("KEY", one.key, "the key")->required();
+        c->add_option("-v,--value", one.value, "the value NAME (also /v NAME)");
+        c->add_flag("--ve", defaultValue, "the key's default value (also /ve)");
+        c->callback([&, f] {
+            if (defaultValue && one.value)
+                throw CLI::ValidationError("/v and /ve exclude each other");
+            if (defaultValue) one.value = "";
+            action = [&, f] { return f(one); };
+        });
+        return c;
+    };
+    oneLiner("query",
+             "Show a key's values and subkeys, or one value: "
+             "reg query DIR KEY [/v NAME | /ve]",
+             tool::RegQuery);
+    cmd = oneLiner("add",
+                   "Make a key, or set one of its values: reg add DIR KEY "
+                   "[/v NAME | /ve] [/t TYPE] [/d DATA]",
+                   tool::RegAdd);
+    cmd->add_option("-t,--type", one.type,
+                    "REG_SZ (the default), REG_EXPAND_SZ, REG_MULTI_SZ (parts "
+                    "separated by \\0), REG_DWORD (decimal or 0x hex), "
+                    "REG_BINARY (hex digits), REG_NONE (also /t TYPE)");
+    cmd->add_option("-d,--data", one.data, "the data (also /d DATA)");
+    cmd->add_flag("-f,--force", force,
+                  "accepted for reg.exe's /f; values are always replaced");
+    cmd = oneLiner("delete",
+                   "Delete a key with its subkeys, or one value: reg delete "
+                   "DIR KEY [/v NAME | /ve]",
+                   tool::RegDelete);
+    cmd->add_flag("-f,--force", force, "accepted for reg.exe's /f");
+
+    std::vector<std::string> args(argv, argv + argc);
+    args = RegSwitchesAsOptions(std::move(args));
+    // CLI11 reports a word that names no command as a missing one; say what
+    // is wrong instead.
+    for (auto [level, at] :
+         {std::pair<CLI::App *, std::size_t>{&app, 1}, {reg, 2}}) {
+        if (at >= args.size() || (at == 2 && args[1] != "reg") ||
+            args[at].empty() || args[at][0] == '-')
+            continue;
+        try {
+            level->get_subcommand(args[at]);
+        } catch (const CLI::OptionNotFound &) {
+            std::fprintf(stderr,
+                         "w95: unknown command '%s'\nRun with --help for more "
+                         "information.\n",
+                         args[at].c_str());
+            return tool::kUsage;
+        }
     }
-    std::string command = args[0];
-    tool::Arguments rest(args.begin() + 1, args.end());
+    std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
     try {
-        if (command == "new") return tool::NewMachine(rest);
-        if (command == "boot") return tool::BootMachine(rest);
-        if (command == "diff") return tool::DiffMachines(rest);
-        if (command == "reg") return tool::RegistryCommand(rest);
-        throw tool::UsageError("unknown command '" + command + "'");
+        app.parse(std::move(reversed));
+    } catch (const CLI::ParseError &e) {
+        int code = app.exit(e);
+        return code == 0 ? tool::kOk : tool::kUsage;
+    }
+    try {
+        return action();
     } catch (const tool::UsageError &e) {
-        std::fprintf(stderr, "w95: %s\n%s", e.what(), kUsageText);
+        std::fflush(stdout);
+        std::fprintf(stderr, "w95: %s\nRun with --help for more information.\n",
+                     e.what());
         return tool::kUsage;
     } catch (const std::exception &e) {
         std::fflush(stdout);

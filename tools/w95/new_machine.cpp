@@ -101,9 +101,8 @@ void CopyTree(const fs::path &from, const fs::path &to) {
 
 }  // namespace
 
-int NewMachine(const Arguments &args) {
-    if (args.size() != 1) throw UsageError("new takes one directory");
-    fs::path target = args[0];
+int NewMachine(const std::string &dir) {
+    fs::path target = dir;
     std::error_code ec;
     if (fs::exists(target, ec) &&
         !(fs::is_directory(target, ec) && fs::is_empty(target, ec)))

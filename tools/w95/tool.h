@@ -1,11 +1,14 @@
 // The w95 tool: commands that work on emulated machines from outside a
-// program run (making, booting, comparing, registry text in and out).
+// program run (making, booting, running a program, comparing, registry text
+// in and out, the list of emulated calls).
 #ifndef TOOLS_W95_TOOL_H
 #define TOOLS_W95_TOOL_H
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "registry_store.h"
@@ -24,18 +27,47 @@ struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// A command line that does not fit; main() prints the message and the usage
-// and ends with kUsage.
+// A command line that does not fit; main() prints the message and ends with
+// kUsage.
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-using Arguments = std::vector<std::string>;
+int NewMachine(const std::string &dir);
+int BootMachine(const std::string &dir);
 
-int NewMachine(const Arguments &args);
-int BootMachine(const Arguments &args);
-int DiffMachines(const Arguments &args);
-int RegistryCommand(const Arguments &args);
+struct RunOptions {
+    std::string machine;
+    std::optional<std::string> cwd, answers, transcript, fail;
+    std::vector<std::string> command;  // the program, then its arguments
+};
+int RunOnMachine(const RunOptions &options);
+
+struct DiffOptions {
+    std::string a, b;
+    bool times = false;   // also files whose content is the same
+    bool json = false;    // one JSON document instead of text
+    std::string regFile;  // where to write the REGEDIT4 patch; "-": stdout
+};
+int DiffMachines(const DiffOptions &options);
+
+int RegExport(const std::string &machine, const std::string &key,
+              const std::string &file);
+int RegImport(const std::string &machine, const std::string &file);
+
+// The one-liners: a key, and optionally one value of it.
+struct RegOptions {
+    std::string machine;
+    std::string key;
+    std::optional<std::string> value;  // /v NAME; /ve gives ""
+    std::optional<std::string> type;   // /t REG_SZ ...
+    std::optional<std::string> data;   // /d DATA
+};
+int RegQuery(const RegOptions &options);
+int RegAdd(const RegOptions &options);
+int RegDelete(const RegOptions &options);
+
+int ListCalls();
 
 // The folder that holds the tool itself (build/bin): the native programs
 // lie next to it.
@@ -46,10 +78,39 @@ std::filesystem::path ExistingMachine(const std::string &dir);
 
 std::string ReadWholeFile(const std::filesystem::path &file);
 
+// Writes a file so that it is either the old or the new one whole, even
+// after a power loss; Failure naming the file otherwise.
+void WriteWholeFile(const std::filesystem::path &file, std::string_view bytes);
+
+// Runs a native program on a machine and waits for it: `env` holds
+// "NAME=value" settings that replace those of the tool's environment.
+// Returns its exit code (128 + signal for a program that a signal ended).
+int RunNative(const std::filesystem::path &program,
+              const std::vector<std::string> &args,
+              const std::vector<std::string> &env);
+
 // The registry of a machine (registry_commands.cpp); a machine without
 // registry.reg has an empty one. Throws EmulatorFailure for a malformed
 // file.
 w95::Registry LoadMachineRegistry(const std::filesystem::path &machine);
+
+// Text typed on a UTF-8 terminal in the machine's Windows-1252
+// (registry_files.cpp): UTF-8 is converted, other bytes are taken as they
+// are (already Windows-1252). Failure for UTF-8 that the code page cannot
+// hold; `what` names the text in the message.
+std::string MachineText(std::string_view typed, const std::string &what);
+
+// The text of a registry file from any of the tools that write them
+// (REGEDIT4 or "Windows Registry Editor Version 5.00"; UTF-16LE with a
+// byte-order mark, UTF-8 with or without one, or Windows-1252) as REGEDIT4
+// in Windows-1252 with the same line numbers, for Registry::ImportText.
+// Throws EmulatorFailure "<source> line N: ..." for text that cannot be
+// converted.
+std::string RegistryFileAsRegedit4(std::string_view bytes,
+                                   const std::string &source);
+
+// A root name, full ("HKEY_LOCAL_MACHINE") or short ("HKLM"), any case.
+std::optional<w95::RegRoot> RootByAnyName(std::string_view name);
 
 }  // namespace tool
 

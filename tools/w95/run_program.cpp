@@ -1,0 +1,114 @@
+// w95 run DIR ... -- PROGRAM [ARGS]: one native program on a machine, with
+// the settings of the W95_* variables given as options; and the start of a
+// native program that `boot` shares.
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "code_page.h"
+#include "emulated_calls.h"
+#include "tool.h"
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+namespace tool {
+
+namespace {
+
+// The native program a command names: a path as given, or a name (SETUP,
+// setup.exe) of one next to the tool.
+fs::path NativeProgram(const std::string &name) {
+    std::error_code ec;
+    if (name.find('/') != std::string::npos) {
+        if (!fs::is_regular_file(name, ec))
+            throw Failure("no program '" + name + "'");
+        return name;
+    }
+    std::string base = name;
+    if (base.size() > 4 &&
+        w95::SameName(std::string_view(base).substr(base.size() - 4), ".exe"))
+        base.resize(base.size() - 4);
+    for (char &c : base) c = w95::FoldCase(c);
+    fs::path native = ToolDirectory() / base;
+    if (!fs::is_regular_file(native, ec))
+        throw Failure("no native program '" + name + "' (looked for " +
+                      native.string() + ")");
+    return native;
+}
+
+}  // namespace
+
+int RunNative(const fs::path &program, const std::vector<std::string> &args,
+              const std::vector<std::string> &env) {
+    std::vector<std::string> environment;
+    for (char **e = environ; *e; ++e) {
+        std::string entry(*e);
+        bool replaced = false;
+        for (const std::string &setting : env)
+            if (entry.compare(0, setting.find('=') + 1, setting, 0,
+                              setting.find('=') + 1) == 0)
+                replaced = true;
+        if (!replaced) environment.push_back(entry);
+    }
+    environment.insert(environment.end(), env.begin(), env.end());
+    std::vector<char *> envp;
+    for (std::string &e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    std::string name = program.filename().string();
+    std::vector<std::string> words = args;
+    std::vector<char *> argv{name.data()};
+    for (std::string &w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pid_t pid;
+    int rc = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(),
+                         envp.data());
+    if (rc != 0)
+        throw Failure("cannot start " + program.string() + ": " +
+                      std::strerror(rc));
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            throw Failure("lost " + program.string() + ": " +
+                          std::strerror(errno));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int RunOnMachine(const RunOptions &options) {
+    fs::path machine = ExistingMachine(options.machine);
+    fs::path program = NativeProgram(options.command.front());
+    std::vector<std::string> env = {"W95_MACHINE=" + machine.string()};
+    auto set = [&](const char *name, const std::optional<std::string> &v) {
+        if (v) env.push_back(std::string(name) + "=" + *v);
+    };
+    set("W95_CWD", options.cwd);
+    set("W95_ANSWERS", options.answers);
+    set("W95_TRANSCRIPT", options.transcript);
+    set("W95_FAIL", options.fail);
+    return RunNative(program,
+                     std::vector<std::string>(options.command.begin() + 1,
+                                              options.command.end()),
+                     env);
+}
+
+int ListCalls() {
+    for (const w95::CallInfo &call : w95::kCalls) {
+        if (call.kind == w95::CallKind::OnlyCrash)
+            std::printf("%.*s crash-only\n", static_cast<int>(call.name.size()),
+                        call.name.data());
+        else
+            std::printf("%.*s\n", static_cast<int>(call.name.size()),
+                        call.name.data());
+    }
+    return kOk;
+}
+
+}  // namespace tool
