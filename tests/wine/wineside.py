@@ -41,7 +41,7 @@ class Display:
         read, write = os.pipe()
         self.server = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write), "-screen", "0", SCREEN,
-             "-nolisten", "tcp"], pass_fds=(write,),
+             "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
         os.close(write)
