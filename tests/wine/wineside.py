@@ -346,6 +346,11 @@ def run_program(prefix: Prefix, exe: Path, args, cwd: Path, boxes,
                     handled.add(wid)
                 elif title in shot_names.get("dialogs", ()):
                     name = shot_names.get(("dialog", len(result.windows)))
+                    # A dialog's controls are painted when its messages are
+                    # handled, which the programs leave to chance: a second
+                    # gives Wine the time to.
+                    if name and now - first_seen[wid] < 1.0:
+                        continue
                     if name:
                         shots.take(name, [wid])
                     result.windows.append(title)
