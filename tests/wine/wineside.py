@@ -305,10 +305,11 @@ def run_program(prefix: Prefix, exe: Path, args, cwd: Path, boxes,
                 settle: float = 0.4) -> RunResult:
     """Runs exe in the prefix. boxes: [(caption, answer name)] in the order
     the boxes are to come; each is answered with its key when a window of
-    that title appears. shot_names: {('box', n) or ('window', title): name}
-    says which moments become screenshots. A window that is neither an
-    expected box nor one of the program's dialogs and stays is closed with
-    Escape and reported."""
+    that title appears. shot_names: {('box', n) or ('dialog', n): name}
+    says which moments become screenshots: the n-th box as it is answered,
+    the n-th of the program's dialogs (titles in shot_names['dialogs']) as
+    it stands. A window that is neither an expected box nor one of the
+    program's dialogs and stays is closed with Escape and reported."""
     result = RunResult()
     display = prefix.display
     started = time.monotonic()
@@ -371,7 +372,7 @@ def run_program(prefix: Prefix, exe: Path, args, cwd: Path, boxes,
     return result
 
 
-def export_keys(prefix: Prefix, keys, folder: Path) -> bytes:
+def export_keys(prefix: Prefix, keys, folder: Path) -> list[bytes]:
     """The keys as one registry text, each exported by regedit (a key that
     does not exist gives nothing)."""
     texts = []
