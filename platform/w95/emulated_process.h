@@ -183,6 +183,13 @@ struct EmulatedProcess {
     DWORD lastError = 0;
     Faults faults;
     std::deque<ScriptedAnswer> answers;
+    // The terminal on which boxes are asked when the answers run out: the
+    // controlling terminal ("/dev/tty") for a program's run, none ("") in
+    // tests that call the emulation directly.
+    std::string terminal;
+    // Errors of the emulation met during the run (ReportRunError): the run
+    // goes on to its end and then ends with exit code 3.
+    std::vector<std::string> runErrors;
     std::unique_ptr<std::FILE, CloseFile> transcript;
     // The machine directory with every link followed, and the directory it
     // was worked out for (path_resolve).
