@@ -266,7 +266,7 @@ void Terminal::Write(const std::string &text) {
     }
 }
 
-Terminal::Input Terminal::ReadLine(std::string *line) {
+Terminal::Input Terminal::Ask(const std::string &prompt, std::string *line) {
     line->clear();
     const std::sig_atomic_t seen = interrupts;
     // Catch Ctrl-C for this read, without SA_RESTART so that it ends the
@@ -281,6 +281,7 @@ Terminal::Input Terminal::ReadLine(std::string *line) {
         ::sigaction(SIGINT, &action, nullptr);
         installed = true;
     }
+    Write(prompt);
     Input result = Input::Line;
     while (true) {
         if (interrupts != seen) {

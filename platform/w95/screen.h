@@ -74,11 +74,12 @@ class Terminal {
     void Write(const std::string &text);
 
     enum class Input { Line, EndOfInput, Interrupted };
-    // Reads one line, without its end. Ctrl-C while it waits gives
-    // Interrupted; from then on, for the rest of the run, a second Ctrl-C
-    // ends the run at once as a power loss would (no write-back, no exit
-    // event). Ctrl-C outside of ReadLine before that keeps its usual effect.
-    Input ReadLine(std::string *line);
+    // Shows `prompt` and reads one line, without its end. Ctrl-C from the
+    // moment the prompt is shown gives Interrupted; from then on, for the
+    // rest of the run, a second Ctrl-C ends the run at once as a power loss
+    // would (no write-back, no exit event). Ctrl-C outside of Ask before
+    // that keeps its usual effect.
+    Input Ask(const std::string &prompt, std::string *line);
 
   private:
     explicit Terminal(int fd) : fd_(fd) {}

@@ -120,10 +120,10 @@ TerminalAnswer AskTerminal(w95::Terminal &terminal, const ButtonSet &set,
                            int defaultId) {
     int safe = SafeAnswer(set);
     while (true) {
-        terminal.Write(std::string("Answer (") + set.words + ") [" +
-                       w95::AnswerWord(defaultId) + "]: ");
         std::string line;
-        switch (terminal.ReadLine(&line)) {
+        switch (terminal.Ask(std::string("Answer (") + set.words + ") [" +
+                                 w95::AnswerWord(defaultId) + "]: ",
+                             &line)) {
             case w95::Terminal::Input::EndOfInput:
                 terminal.Write(std::string("\n(end of input: ") +
                                w95::AnswerWord(safe) + ")\n");
