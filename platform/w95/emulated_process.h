@@ -209,6 +209,16 @@ inline BOOL FailWithLastError(DWORD error) {
     return FALSE;
 }
 
+// An error of the emulation met while the program runs (an answer that
+// fits no button, a registry that cannot be written back): prints
+// "w95: <message>" on standard error and remembers it. The program runs on
+// to its end, its own clean-up included; the run then ends with exit code 3.
+void ReportRunError(const std::string &message);
+
+// The exit code of a run whose program ends with `status`: 3 once an error
+// was reported, else `status`.
+int RunExitCode(int status);
+
 // Starts a new process: no machine, no open handles or memory, no fault
 // plan, no answers, no transcript, an empty registry. Tests call it before
 // loading their machine.

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "emulated_process.h"
-#include "emulator_error.h"
 #include "fault_injection.h"
 #include "program_resources.h"
 #include "screen.h"

@@ -11,7 +11,6 @@
 
 #include "answers.h"
 #include "emulated_process.h"
-#include "emulator_error.h"
 #include "fault_injection.h"
 #include "screen.h"
 #include "text_helpers.h"

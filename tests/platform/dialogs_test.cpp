@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "emulator_error.h"
+#include "emulated_process.h"
 #include "fault_injection.h"
 #include "machine.h"
 #include "compiled_resources.h"

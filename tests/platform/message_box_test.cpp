@@ -8,7 +8,6 @@
 
 #include "answers.h"
 #include "emulated_process.h"
-#include "emulator_error.h"
 #include "fault_injection.h"
 #include "machine.h"
 #include "scenario.h"
