@@ -44,7 +44,8 @@ void AtExit(int status, void *) {
         std::string all;
         for (const std::string &error : errors)
             all += (all.empty() ? "" : "; ") + error;
-        event["error"] = w95::AnsiToUtf8(all);
+        // UTF-8 already: the texts of boxes are converted when shown.
+        event["error"] = all;
         event["programCode"] = status;
     }
     w95::RecordEvent(event);
