@@ -5,7 +5,6 @@
 
 #include <cctype>
 #include <deque>
-#include <vector>
 
 #include "emulated_process.h"
 #include "emulator_error.h"
@@ -35,8 +34,12 @@ constexpr Button kButtons[] = {
 
 std::optional<int> AnswerFromWord(std::string_view word) {
     word = TrimSpace(word);
+    // The first letters differ from button to button, so one is enough.
     for (const Button &b : kButtons)
-        if (EqualsIgnoringAsciiCase(word, b.word)) return b.id;
+        if (EqualsIgnoringAsciiCase(word, b.word) ||
+            (word.size() == 1 &&
+             std::tolower(static_cast<unsigned char>(word[0])) == b.word[0]))
+            return b.id;
     return std::nullopt;
 }
 
@@ -57,7 +60,7 @@ void SetScriptedAnswers(const std::string &list) {
                     "W95_ANSWERS: answer " + std::to_string(position) + " '" +
                     std::string(TrimSpace(word)) +
                     "' names no button (ok, cancel, yes, no, abort, retry, "
-                    "ignore)");
+                    "ignore, or their first letters)");
             parsed.push_back({*id, position});
             if (comma == std::string::npos) break;
             start = comma + 1;

@@ -1,5 +1,5 @@
-// Answers to message boxes: W95_ANSWERS first, then the terminal when
-// standard input is one, then the box's default button.
+// Answers to message boxes: the W95_ANSWERS list and the words that name
+// the buttons.
 #ifndef W95_ANSWERS_H
 #define W95_ANSWERS_H
 
@@ -10,11 +10,12 @@
 namespace w95 {
 
 // Takes the comma-separated list of W95_ANSWERS. Throws EmulatorFailure for
-// a word that names no button (ok, cancel, yes, no, abort, retry, ignore).
+// a word that names no button (ok, cancel, yes, no, abort, retry, ignore,
+// in any case, or their first letters).
 void SetScriptedAnswers(const std::string &list);
 
-// The button result (IDOK, IDCANCEL, ...) that a word names, in any case;
-// nullopt for a word that names no button.
+// The button result (IDOK, IDCANCEL, ...) that a word or its first letter
+// names, in any case; nullopt for a word that names no button.
 std::optional<int> AnswerFromWord(std::string_view word);
 
 // The next scripted answer, taken off the list, or nullopt when the list is

@@ -33,4 +33,13 @@ void ResetEmulatedProcess() {
 
 Registry &MachineRegistry() { return Process().registry; }
 
+void ReportRunError(const std::string &message) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "w95: %s\n", message.c_str());
+    std::fflush(stderr);
+    Process().runErrors.push_back(message);
+}
+
+int RunExitCode(int status) { return Process().runErrors.empty() ? status : 3; }
+
 }  // namespace w95

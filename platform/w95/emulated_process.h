@@ -184,6 +184,13 @@ struct EmulatedProcess {
     DWORD lastError = 0;
     Faults faults;
     std::deque<ScriptedAnswer> answers;
+    // The terminal on which boxes are asked when the answers run out: the
+    // controlling terminal ("/dev/tty") for a program's run, none ("") in
+    // tests that call the emulation directly.
+    std::string terminal;
+    // Errors of the emulation met during the run (ReportRunError): the run
+    // goes on to its end and then ends with exit code 3.
+    std::vector<std::string> runErrors;
     std::unique_ptr<std::FILE, CloseFile> transcript;
     // The machine directory with every link followed, and the directory it
     // was worked out for (path_resolve).
@@ -202,6 +209,16 @@ inline BOOL FailWithLastError(DWORD error) {
     Process().lastError = error;
     return FALSE;
 }
+
+// An error of the emulation met while the program runs (an answer that
+// fits no button, a registry that cannot be written back): prints
+// "w95: <message>" on standard error and remembers it. The program runs on
+// to its end, its own clean-up included; the run then ends with exit code 3.
+void ReportRunError(const std::string &message);
+
+// The exit code of a run whose program ends with `status`: 3 once an error
+// was reported, else `status`.
+int RunExitCode(int status);
 
 // Starts a new process: no machine, no open handles or memory, no fault
 // plan, no answers, no transcript, an empty registry. Tests call it before

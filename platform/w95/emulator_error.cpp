@@ -1,4 +1,5 @@
-// Ending a run on an error of the emulation itself.
+// Ending a run on an error of the emulation itself before the program
+// starts.
 #include "emulator_error.h"
 
 #include <cstdio>

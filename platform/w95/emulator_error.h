@@ -1,6 +1,5 @@
 // Errors of the emulation itself, as opposed to Win32 failures that the
-// program sees: a machine that cannot be loaded, a malformed setting, an
-// answer that does not fit its message box.
+// program sees: a machine that cannot be loaded, a malformed setting.
 #ifndef W95_EMULATOR_ERROR_H
 #define W95_EMULATOR_ERROR_H
 
@@ -15,9 +14,12 @@ struct EmulatorFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Prints "w95: <message>" on standard error and ends the run with exit code
-// 3, writing nothing to the machine.
+// Before the program starts: prints "w95: <message>" on standard error and
+// ends the run with exit code 3, writing nothing to the machine.
 [[noreturn]] void EmulatorError(const std::string &message);
+
+// Errors met while the program runs do not end it: ReportRunError
+// (emulated_process.h).
 
 }  // namespace w95
 

@@ -1,4 +1,5 @@
-// The fault plan of W95_FAIL: parsing it and failing or crashing calls by it.
+// The fault plan of W95_FAIL: parsing it and failing or crashing calls by
+// it, and the names of the Win32 error codes it takes.
 #include "fault_injection.h"
 
 #include <csignal>
@@ -18,6 +19,140 @@ namespace w95 {
 
 namespace {
 
+struct ErrorName {
+    std::string_view name;
+    DWORD code;
+};
+
+// The Win32 error codes by name: every code that the emulation gives or the
+// programs look for, and the other common ones of file, disk, memory,
+// registry and window calls.
+constexpr ErrorName kErrorNames[] = {
+    {"ERROR_INVALID_FUNCTION", 1},
+    {"ERROR_FILE_NOT_FOUND", 2},
+    {"ERROR_PATH_NOT_FOUND", 3},
+    {"ERROR_TOO_MANY_OPEN_FILES", 4},
+    {"ERROR_ACCESS_DENIED", 5},
+    {"ERROR_INVALID_HANDLE", 6},
+    {"ERROR_ARENA_TRASHED", 7},
+    {"ERROR_NOT_ENOUGH_MEMORY", 8},
+    {"ERROR_INVALID_BLOCK", 9},
+    {"ERROR_BAD_ENVIRONMENT", 10},
+    {"ERROR_BAD_FORMAT", 11},
+    {"ERROR_INVALID_ACCESS", 12},
+    {"ERROR_INVALID_DATA", 13},
+    {"ERROR_OUTOFMEMORY", 14},
+    {"ERROR_INVALID_DRIVE", 15},
+    {"ERROR_CURRENT_DIRECTORY", 16},
+    {"ERROR_NOT_SAME_DEVICE", 17},
+    {"ERROR_NO_MORE_FILES", 18},
+    {"ERROR_WRITE_PROTECT", 19},
+    {"ERROR_BAD_UNIT", 20},
+    {"ERROR_NOT_READY", 21},
+    {"ERROR_BAD_COMMAND", 22},
+    {"ERROR_CRC", 23},
+    {"ERROR_BAD_LENGTH", 24},
+    {"ERROR_SEEK", 25},
+    {"ERROR_NOT_DOS_DISK", 26},
+    {"ERROR_SECTOR_NOT_FOUND", 27},
+    {"ERROR_OUT_OF_PAPER", 28},
+    {"ERROR_WRITE_FAULT", 29},
+    {"ERROR_READ_FAULT", 30},
+    {"ERROR_GEN_FAILURE", 31},
+    {"ERROR_SHARING_VIOLATION", 32},
+    {"ERROR_LOCK_VIOLATION", 33},
+    {"ERROR_WRONG_DISK", 34},
+    {"ERROR_SHARING_BUFFER_EXCEEDED", 36},
+    {"ERROR_HANDLE_EOF", 38},
+    {"ERROR_HANDLE_DISK_FULL", 39},
+    {"ERROR_NOT_SUPPORTED", 50},
+    {"ERROR_BAD_NETPATH", 53},
+    {"ERROR_NETWORK_BUSY", 54},
+    {"ERROR_DEV_NOT_EXIST", 55},
+    {"ERROR_UNEXP_NET_ERR", 59},
+    {"ERROR_NETNAME_DELETED", 64},
+    {"ERROR_NETWORK_ACCESS_DENIED", 65},
+    {"ERROR_BAD_NET_NAME", 67},
+    {"ERROR_FILE_EXISTS", 80},
+    {"ERROR_CANNOT_MAKE", 82},
+    {"ERROR_INVALID_PARAMETER", 87},
+    {"ERROR_NET_WRITE_FAULT", 88},
+    {"ERROR_DISK_CHANGE", 107},
+    {"ERROR_DRIVE_LOCKED", 108},
+    {"ERROR_BROKEN_PIPE", 109},
+    {"ERROR_OPEN_FAILED", 110},
+    {"ERROR_BUFFER_OVERFLOW", 111},
+    {"ERROR_DISK_FULL", 112},
+    {"ERROR_INVALID_TARGET_HANDLE", 114},
+    {"ERROR_CALL_NOT_IMPLEMENTED", 120},
+    {"ERROR_SEM_TIMEOUT", 121},
+    {"ERROR_INSUFFICIENT_BUFFER", 122},
+    {"ERROR_INVALID_NAME", 123},
+    {"ERROR_INVALID_LEVEL", 124},
+    {"ERROR_MOD_NOT_FOUND", 126},
+    {"ERROR_PROC_NOT_FOUND", 127},
+    {"ERROR_NEGATIVE_SEEK", 131},
+    {"ERROR_SEEK_ON_DEVICE", 132},
+    {"ERROR_DIR_NOT_ROOT", 144},
+    {"ERROR_DIR_NOT_EMPTY", 145},
+    {"ERROR_PATH_BUSY", 148},
+    {"ERROR_NOT_LOCKED", 158},
+    {"ERROR_BAD_ARGUMENTS", 160},
+    {"ERROR_BAD_PATHNAME", 161},
+    {"ERROR_BUSY", 170},
+    {"ERROR_ALREADY_EXISTS", 183},
+    {"ERROR_ENVVAR_NOT_FOUND", 203},
+    {"ERROR_FILENAME_EXCED_RANGE", 206},
+    {"ERROR_LOCKED", 212},
+    {"ERROR_FILE_TOO_LARGE", 223},
+    {"ERROR_MORE_DATA", 234},
+    {"ERROR_NO_MORE_ITEMS", 259},
+    {"ERROR_DIRECTORY", 267},
+    {"ERROR_NOT_OWNER", 288},
+    {"ERROR_PARTIAL_COPY", 299},
+    {"ERROR_DELETE_PENDING", 303},
+    {"ERROR_INVALID_ADDRESS", 487},
+    {"ERROR_ARITHMETIC_OVERFLOW", 534},
+    {"ERROR_OPERATION_ABORTED", 995},
+    {"ERROR_NOACCESS", 998},
+    {"ERROR_INVALID_FLAGS", 1004},
+    {"ERROR_UNRECOGNIZED_VOLUME", 1005},
+    {"ERROR_FILE_INVALID", 1006},
+    {"ERROR_BADDB", 1009},
+    {"ERROR_BADKEY", 1010},
+    {"ERROR_CANTOPEN", 1011},
+    {"ERROR_CANTREAD", 1012},
+    {"ERROR_CANTWRITE", 1013},
+    {"ERROR_REGISTRY_RECOVERED", 1014},
+    {"ERROR_REGISTRY_CORRUPT", 1015},
+    {"ERROR_REGISTRY_IO_FAILED", 1016},
+    {"ERROR_NOT_REGISTRY_FILE", 1017},
+    {"ERROR_KEY_DELETED", 1018},
+    {"ERROR_DLL_INIT_FAILED", 1114},
+    {"ERROR_IO_DEVICE", 1117},
+    {"ERROR_DISK_OPERATION_FAILED", 1127},
+    {"ERROR_DEVICE_NOT_CONNECTED", 1167},
+    {"ERROR_NOT_FOUND", 1168},
+    {"ERROR_BAD_DEVICE", 1200},
+    {"ERROR_CANCELLED", 1223},
+    {"ERROR_PRIVILEGE_NOT_HELD", 1314},
+    {"ERROR_FILE_CORRUPT", 1392},
+    {"ERROR_DISK_CORRUPT", 1393},
+    {"ERROR_INVALID_WINDOW_HANDLE", 1400},
+    {"ERROR_INVALID_MENU_HANDLE", 1401},
+    {"ERROR_CONTROL_ID_NOT_FOUND", 1421},
+    {"ERROR_INVALID_MSGBOX_STYLE", 1438},
+    {"ERROR_NO_SYSTEM_RESOURCES", 1450},
+    {"ERROR_COMMITMENT_LIMIT", 1455},
+    {"ERROR_TIMEOUT", 1460},
+    {"ERROR_INVALID_USER_BUFFER", 1784},
+    {"ERROR_RESOURCE_DATA_NOT_FOUND", 1812},
+    {"ERROR_RESOURCE_TYPE_NOT_FOUND", 1813},
+    {"ERROR_RESOURCE_NAME_NOT_FOUND", 1814},
+    {"ERROR_RESOURCE_LANG_NOT_FOUND", 1815},
+    {"ERROR_NOT_ENOUGH_QUOTA", 1816},
+};
+
 FaultRule ParseRule(std::string_view entry) {
     auto fail = [&](const std::string &why) -> FaultRule {
         throw EmulatorFailure("W95_FAIL: '" + std::string(entry) + "': " + why);
@@ -34,24 +169,51 @@ FaultRule ParseRule(std::string_view entry) {
             return fail("N must be a call number from 1");
         call = TrimBlanks(call.substr(0, at));
     }
-    std::optional<Call> known = CallNamed(call);
+    std::optional<Call> known = CallNamedIgnoringCase(call);
     if (!known)
         return fail("no emulated call is named '" + std::string(call) + "'");
     rule.call = *known;
-    if (error == "crash") {
+    if (EqualsIgnoringAsciiCase(error, "crash")) {
         rule.error = kCrashFault;
     } else {
-        unsigned long code;
+        const std::string_view name = InfoOf(*known).name;
         if (InfoOf(*known).kind == CallKind::OnlyCrash)
-            return fail(std::string(call) + " cannot fail; only crash fits");
-        if (!ParsePositiveDecimal(error, &code))
-            return fail("ERROR must be a Win32 error code from 1, or crash");
-        rule.error = static_cast<DWORD>(code);
+            return fail(std::string(name) + " cannot fail; only crash fits");
+        unsigned long code;
+        if (std::optional<DWORD> named = ErrorCodeNamed(error))
+            rule.error = *named;
+        else if (ParsePositiveDecimal(error, &code) && code <= 0xFFFFFFFEul)
+            rule.error = static_cast<DWORD>(code);
+        else if (EqualsIgnoringAsciiCase(error.substr(0, 6), "ERROR_"))
+            return fail("no Win32 error is named '" + std::string(error) + "'");
+        else
+            return fail(
+                "ERROR must be a Win32 error code from 1 or its name "
+                "(ERROR_ACCESS_DENIED), or crash");
     }
     return rule;
 }
 
 }  // namespace
+
+std::optional<Call> CallNamedIgnoringCase(std::string_view name) {
+    for (std::size_t i = 0; i < kCallCount; ++i)
+        if (EqualsIgnoringAsciiCase(kCalls[i].name, name))
+            return static_cast<Call>(i);
+    return std::nullopt;
+}
+
+std::optional<DWORD> ErrorCodeNamed(std::string_view name) {
+    for (const ErrorName &e : kErrorNames)
+        if (EqualsIgnoringAsciiCase(e.name, name)) return e.code;
+    return std::nullopt;
+}
+
+std::string_view ErrorNameOf(DWORD code) {
+    for (const ErrorName &e : kErrorNames)
+        if (e.code == code) return e.name;
+    return {};
+}
 
 void SetFaultPlan(const std::string &list) {
     std::vector<FaultRule> rules;

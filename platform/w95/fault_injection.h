@@ -1,15 +1,29 @@
-// W95_FAIL: "CALL=ERROR" or "CALL@N=ERROR", comma-separated. ERROR is a
-// decimal Win32 error code or "crash".
+// W95_FAIL: "CALL=ERROR" or "CALL@N=ERROR", comma-separated. CALL is an
+// emulated call's name in any case; ERROR is a decimal Win32 error code, its
+// name (ERROR_ACCESS_DENIED) or "crash".
 #ifndef W95_FAULT_INJECTION_H
 #define W95_FAULT_INJECTION_H
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "emulated_calls.h"
 
 namespace w95 {
+
+// The emulated call with this name, in any case; nullopt for none.
+std::optional<Call> CallNamedIgnoringCase(std::string_view name);
+
+// The Win32 error code of a name ("ERROR_ACCESS_DENIED", in any case);
+// nullopt for a name the table does not hold.
+std::optional<DWORD> ErrorCodeNamed(std::string_view name);
+
+// The name of a Win32 error code ("ERROR_ACCESS_DENIED"); empty for a code
+// the table does not hold.
+std::string_view ErrorNameOf(DWORD code);
 
 // Replaces the fault plan; throws EmulatorFailure naming the bad entry.
 void SetFaultPlan(const std::string &list);

@@ -25,6 +25,27 @@ bool IsAbsoluteWindowsPath(std::string_view path) {
            path[1] == ':' && (path[2] == '\\' || path[2] == '/');
 }
 
+// What GetVersion gives on each Windows that Version can name.
+struct VersionName {
+    std::string_view name;
+    DWORD version;
+};
+constexpr VersionName kVersionNames[] = {
+    {"win95", 0xC3B60004}, {"win95osr2", 0xC4570004}, {"win98", 0xC7CE0A04},
+    {"winme", 0xCBB85A04}, {"nt40", 0x05650004},      {"win2000", 0x08930005},
+};
+
+// Version: one of the names above in any case, or a number.
+bool ParseVersion(const std::string &value, DWORD *version) {
+    for (const VersionName &v : kVersionNames) {
+        if (EqualsIgnoringAsciiCase(value, v.name)) {
+            *version = v.version;
+            return true;
+        }
+    }
+    return ParseDword(value.c_str(), version);
+}
+
 // Applies one "name=value" of a section; returns what is wrong with it, or
 // an empty text.
 std::string ApplyIniEntry(MachineSettings &s, std::string_view section,
@@ -44,8 +65,10 @@ std::string ApplyIniEntry(MachineSettings &s, std::string_view section,
     };
     std::string_view key(name);
     if (EqualsIgnoringAsciiCase(key, "Version")) {
-        if (!ParseDword(value.c_str(), &s.version))
-            return "Version '" + value + "' is not a 32-bit number";
+        if (!ParseVersion(value, &s.version))
+            return "Version '" + value +
+                   "' is neither a 32-bit number nor one of win95, "
+                   "win95osr2, win98, winme, nt40, win2000";
     } else if (EqualsIgnoringAsciiCase(key, "TickCount")) {
         if (!ParseDword(value.c_str(), &s.tickCount))
             return "TickCount '" + value + "' is not a 32-bit number";

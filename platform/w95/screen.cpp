@@ -1,14 +1,46 @@
-// Drawing message boxes and dialogs on the terminal.
+// Drawing message boxes and dialogs on the terminal, and asking a box's
+// question there.
 #include "screen.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 namespace w95 {
 
 namespace {
 
-constexpr int kWrapWidth = 72;
+// The narrowest text column a box wraps to, however narrow the terminal.
+constexpr int kNarrowestText = 16;
+
+// Ctrl-C presses at boxes asked on the terminal, counted by OnInterrupt.
+volatile std::sig_atomic_t interrupts = 0;
+
+// The first Ctrl-C is taken by the box being asked; the second ends the run
+// at once, as a power loss would: no exit handlers, so no write-back and no
+// exit event, and the exit code of an injected crash.
+void OnInterrupt(int) {
+    interrupts = interrupts + 1;
+    if (interrupts >= 2) {
+        static const char message[] =
+            "\nw95: interrupted again: the run ends as at a power loss\n";
+        (void)!write(STDERR_FILENO, message, sizeof message - 1);
+        _exit(128 + SIGKILL);
+    }
+}
+
+int ColumnsOf(int fd) {
+    winsize size{};
+    if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return kDefaultColumns;
+}
 
 bool IsContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -104,12 +136,20 @@ int TextWidth(const std::string &utf8) {
 
 std::string MessageBoxPicture(const std::string &caption,
                               const std::string &text, const std::string &icon,
-                              const std::vector<ScreenButton> &buttons) {
+                              const std::vector<ScreenButton> &buttons,
+                              int columns) {
+    // The frame takes "| " and " |"; the icon its mark and two blanks.
+    std::string indent = icon.empty() ? "" : Spaces(TextWidth(icon) + 2);
+    int textWidth = std::max(columns - 4 - TextWidth(indent), kNarrowestText);
     std::vector<std::string> lines;
     for (const std::string &line : SplitLines(text))
-        WrapLine(line, kWrapWidth, &lines);
+        WrapLine(line, textWidth, &lines);
 
-    std::string indent = icon.empty() ? "" : Spaces(TextWidth(icon) + 2);
+    // A caption too long for the top edge ("+-[ " and " ]-+") is cut.
+    std::string title = caption;
+    int titleWidth = std::max(columns - 8, kNarrowestText);
+    if (TextWidth(title) > titleWidth)
+        title = title.substr(0, OffsetOf(title, titleWidth - 3)) + "...";
     std::vector<std::string> body;
     body.emplace_back();
     for (std::size_t i = 0; i < lines.size(); ++i)
@@ -125,9 +165,9 @@ std::string MessageBoxPicture(const std::string &caption,
     int inner = TextWidth(row);
     for (const std::string &line : body)
         inner = std::max(inner, TextWidth(line));
-    inner = std::max(inner, TextWidth(caption) + 4);
+    inner = std::max(inner, TextWidth(title) + 4);
     body.push_back(Spaces((inner - TextWidth(row)) / 2) + row);
-    return Framed(caption, body, inner);
+    return Framed(title, body, inner);
 }
 
 std::string DialogPicture(const std::string &title, int columns, int rows,
@@ -175,10 +215,97 @@ std::string DialogPicture(const std::string &title, int columns, int rows,
     return Framed(title, body, width);
 }
 
+std::string OneLine(const std::string &text) {
+    std::string line;
+    for (const std::string &part : SplitLines(text)) {
+        if (!line.empty() && !part.empty()) line += ' ';
+        line += part;
+    }
+    return line;
+}
+
 void ShowOnScreen(const std::string &picture) {
     std::fflush(stdout);
     std::fputs(picture.c_str(), stderr);
     std::fflush(stderr);
+}
+
+int StandardErrorColumns() {
+    return isatty(STDERR_FILENO) ? ColumnsOf(STDERR_FILENO) : kDefaultColumns;
+}
+
+std::unique_ptr<Terminal> Terminal::Open(const std::string &device) {
+    if (device.empty()) return nullptr;
+    int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    if (!isatty(fd)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<Terminal>(new Terminal(fd));
+}
+
+Terminal::~Terminal() { ::close(fd_); }
+
+int Terminal::Columns() const { return ColumnsOf(fd_); }
+
+bool Terminal::IsStandardError() const {
+    struct stat error {};
+    struct stat mine {};
+    return ::fstat(STDERR_FILENO, &error) == 0 && ::fstat(fd_, &mine) == 0 &&
+           S_ISCHR(error.st_mode) && error.st_rdev == mine.st_rdev;
+}
+
+void Terminal::Write(const std::string &text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // a terminal gone away: nothing more to show
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+Terminal::Input Terminal::Ask(const std::string &prompt, std::string *line) {
+    line->clear();
+    const std::sig_atomic_t seen = interrupts;
+    // Catch Ctrl-C for this read, without SA_RESTART so that it ends the
+    // read; a run that ignores SIGINT keeps ignoring it.
+    struct sigaction previous {};
+    ::sigaction(SIGINT, nullptr, &previous);
+    bool installed = false;
+    if (previous.sa_handler != SIG_IGN && previous.sa_handler != OnInterrupt) {
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, nullptr);
+        installed = true;
+    }
+    Write(prompt);
+    Input result = Input::Line;
+    while (true) {
+        if (interrupts != seen) {
+            result = Input::Interrupted;
+            break;
+        }
+        char c;
+        ssize_t n = ::read(fd_, &c, 1);
+        if (n == 1) {
+            if (c == '\n') break;
+            line->push_back(c);
+        } else if (n == 0) {
+            // Ctrl-D: on an empty line the end of input, within one the
+            // end of that line.
+            if (line->empty()) result = Input::EndOfInput;
+            break;
+        } else if (errno != EINTR) {
+            result = Input::EndOfInput;  // a terminal gone away
+            break;
+        }
+    }
+    // Once a Ctrl-C was taken, the handler stays for the second one.
+    if (installed && interrupts == 0) ::sigaction(SIGINT, &previous, nullptr);
+    return result;
 }
 
 }  // namespace w95

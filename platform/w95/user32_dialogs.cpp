@@ -2,7 +2,7 @@
 // and window texts: CreateDialogParamA, GetDlgItem, SetWindowTextA,
 // GetWindowTextA and DestroyWindow. There is no message loop and no dialog
 // procedure is ever called; a dialog is a passive display, drawn on standard
-// error whenever it appears or a text in it changes.
+// error when it appears, with one line for each later change of a text.
 #include <windows.h>
 
 #include <cstring>
@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "emulated_process.h"
-#include "emulator_error.h"
 #include "fault_injection.h"
 #include "program_resources.h"
 #include "screen.h"
@@ -21,6 +20,7 @@
 namespace {
 
 constexpr DWORD kErrorControlIdNotFound = 1421;
+constexpr DWORD kErrorResourceDataNotFound = 1812;
 
 using Window = w95::DialogWindow;
 
@@ -124,7 +124,12 @@ extern "C" HWND WINAPI CreateDialogParamA(HINSTANCE hInstance,
         if (const w95::ResourceFile *resources = w95::ProgramResources())
             t = resources->FindDialog(lpTemplateName);
     } catch (const std::exception &e) {
-        w95::EmulatorError(e.what());
+        // A resource file the emulation cannot read: the run goes on without
+        // the dialog and ends with exit code 3.
+        w95::ReportRunError(e.what());
+        SetLastError(kErrorResourceDataNotFound);
+        RecordFailedDialog(lpTemplateName);
+        return nullptr;
     }
     if (!t) {
         SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
@@ -180,6 +185,7 @@ extern "C" BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
+    std::string oldText = w->text;
     w->text = lpString ? lpString : "";
     nlohmann::ordered_json control = nullptr;
     if (w->parent) control = w->id;
@@ -187,8 +193,19 @@ extern "C" BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
                       {"dialog", w->dialog},
                       {"control", control},
                       {"text", w95::AnsiToUtf8(w->text)}});
+    // One line, not the window drawn again: a progress text changes often.
+    // "<title>: <text>" for a control, "<old title> -> <new title>" for the
+    // dialog itself.
     const Window &dialog = w->parent ? Windows().at(w->parent) : *w;
-    if (w->style & WS_VISIBLE) Draw(dialog);
+    if ((w->style & WS_VISIBLE) && (dialog.style & WS_VISIBLE)) {
+        std::string text = w95::OneLine(w95::AnsiToUtf8(w->text));
+        if (w->parent)
+            w95::ShowOnScreen(w95::OneLine(w95::AnsiToUtf8(dialog.text)) +
+                              ": " + text + "\n");
+        else
+            w95::ShowOnScreen(w95::OneLine(w95::AnsiToUtf8(oldText)) + " -> " +
+                              text + "\n");
+    }
     return TRUE;
 }
 

@@ -1,18 +1,16 @@
-// MessageBoxA: answered from W95_ANSWERS, then from the terminal when
-// standard input is one, then by the default button; drawn on standard
-// error and recorded in the transcript.
+// MessageBoxA: answered from W95_ANSWERS, then on the controlling terminal
+// when there is one, then by the default button; drawn on standard error and
+// recorded in the transcript.
 #include <windows.h>
 
-#include <unistd.h>
-
-#include <cctype>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "answers.h"
-#include "emulator_error.h"
+#include "emulated_process.h"
 #include "fault_injection.h"
 #include "screen.h"
 #include "text_helpers.h"
@@ -102,30 +100,47 @@ bool Offers(const ButtonSet &set, int id) {
     return false;
 }
 
+// The answer that Escape gives: Cancel where the box has it, else No, else
+// Abort, else OK. Also the answer of a box that is not answered properly.
+int SafeAnswer(const ButtonSet &set) {
+    for (int id : {IDCANCEL, IDNO, IDABORT})
+        if (Offers(set, id)) return id;
+    return IDOK;
+}
+
+struct TerminalAnswer {
+    int id;
+    const char *how;  // how it came, for standard error: "" when typed
+};
+
 // Asks on the terminal until a button is named. An empty line presses the
-// default button; the end of input gives nullopt.
-std::optional<int> AskTerminal(const ButtonSet &set, int defaultId) {
+// default button; the end of input or Ctrl-C gives the safe answer.
+TerminalAnswer AskTerminal(w95::Terminal &terminal, const ButtonSet &set,
+                           int defaultId) {
+    int safe = SafeAnswer(set);
     while (true) {
-        std::fprintf(stderr, "Answer (%s) [%s]: ", set.words,
-                     w95::AnswerWord(defaultId));
-        std::fflush(stderr);
-        char line[256];
-        if (!std::fgets(line, sizeof line, stdin)) {
-            std::fputc('\n', stderr);
-            return std::nullopt;
+        std::string line;
+        switch (terminal.Ask(std::string("Answer (") + set.words + ") [" +
+                                 w95::AnswerWord(defaultId) + "]: ",
+                             &line)) {
+            case w95::Terminal::Input::EndOfInput:
+                terminal.Write(std::string("\n(end of input: ") +
+                               w95::AnswerWord(safe) + ")\n");
+                return {safe, " at the end of input"};
+            case w95::Terminal::Input::Interrupted:
+                terminal.Write(std::string("\n(interrupted: ") +
+                               w95::AnswerWord(safe) +
+                               "; Ctrl-C again ends the run at once)\n");
+                return {safe, " at Ctrl-C"};
+            case w95::Terminal::Input::Line:
+                break;
         }
         std::string word(w95::TrimSpace(line));
-        if (word.empty()) return defaultId;
+        if (word.empty()) return {defaultId, ""};
         std::optional<int> id = w95::AnswerFromWord(word);
-        // A button's first letter is enough: within a box they differ.
-        if (!id && word.size() == 1) {
-            for (int b : set.ids)
-                if (std::tolower(static_cast<unsigned char>(word[0])) ==
-                    w95::AnswerWord(b)[0])
-                    id = b;
-        }
-        if (id && Offers(set, *id)) return id;
-        std::fprintf(stderr, "This box has the buttons %s.\n", set.words);
+        if (id && Offers(set, *id)) return {*id, ""};
+        terminal.Write(std::string("This box has the buttons ") + set.words +
+                       ".\n");
     }
 }
 
@@ -151,26 +166,43 @@ extern "C" int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption,
     std::vector<w95::ScreenButton> buttons;
     for (std::size_t i = 0; i < set.ids.size(); ++i)
         buttons.push_back({Label(set.ids[i]), i == defaultIndex});
-    w95::ShowOnScreen(
-        w95::MessageBoxPicture(caption, text, IconMark(uType), buttons));
+
+    int position = 0;
+    std::optional<int> scripted = w95::NextScriptedAnswer(&position);
+    // The terminal is opened only for a box that is asked on it.
+    std::unique_ptr<w95::Terminal> terminal =
+        scripted ? nullptr : w95::Terminal::Open(w95::Process().terminal);
+    int columns = terminal ? terminal->Columns() : w95::StandardErrorColumns();
+    std::string picture = w95::MessageBoxPicture(caption, text, IconMark(uType),
+                                                 buttons, columns);
+    w95::ShowOnScreen(picture);
 
     int answer = 0;
     const char *answeredBy = "script";
-    int position = 0;
-    if (std::optional<int> scripted = w95::NextScriptedAnswer(&position)) {
-        if (!Offers(set, *scripted))
-            w95::EmulatorError("W95_ANSWERS: answer " +
-                               std::to_string(position) + " '" +
-                               w95::AnswerWord(*scripted) +
-                               "' does not fit the message box '" + caption +
-                               "', whose buttons are " + set.words);
+    if (scripted && !Offers(set, *scripted)) {
+        // Reported, and the run goes on so that the program's own clean-up
+        // runs; the run then ends with exit code 3.
+        answer = SafeAnswer(set);
+        w95::ReportRunError("W95_ANSWERS: answer " + std::to_string(position) +
+                            " '" + w95::AnswerWord(*scripted) +
+                            "' does not fit the message box '" + caption +
+                            "', whose buttons are " + set.words +
+                            "; it takes " + w95::AnswerWord(answer));
+    } else if (scripted) {
         answer = *scripted;
         std::fprintf(stderr, "Answered %s (W95_ANSWERS).\n",
                      w95::AnswerWord(answer));
-    } else if (isatty(STDIN_FILENO)) {
-        std::optional<int> typed = AskTerminal(set, defaultId);
-        answer = typed ? *typed : defaultId;
-        answeredBy = typed ? "terminal" : "default";
+    } else if (terminal) {
+        // Standard error may go elsewhere: the person at the terminal sees
+        // the box there too.
+        bool shared = terminal->IsStandardError();
+        if (!shared) terminal->Write(picture);
+        TerminalAnswer typed = AskTerminal(*terminal, set, defaultId);
+        answer = typed.id;
+        answeredBy = "terminal";
+        if (!shared)
+            std::fprintf(stderr, "Answered %s (terminal%s).\n",
+                         w95::AnswerWord(answer), typed.how);
     } else {
         answer = defaultId;
         answeredBy = "default";

@@ -4,11 +4,15 @@
 // and tools with a main() of their own link the library without it.
 #include <windows.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "answers.h"
+#include "emulated_process.h"
 #include "emulator_error.h"
 #include "fault_injection.h"
 #include "machine.h"
@@ -24,13 +28,33 @@ std::string Environment(const char *name) {
 }
 
 // Runs at every normal end: return from WinMain, exit() and ExitProcess.
+// An error of the emulation met during the run, or a registry that cannot
+// be written back, makes the exit code 3 whatever the program returned.
 void AtExit(int status, void *) {
     try {
         w95::WriteBackMachine();
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "w95: %s\n", e.what());
+        w95::ReportRunError(std::string("the registry was not written back: ") +
+                            e.what());
     }
-    w95::RecordEvent({{"event", "Exit"}, {"code", status}});
+    int code = w95::RunExitCode(status);
+    nlohmann::ordered_json event = {{"event", "Exit"}, {"code", code}};
+    const std::vector<std::string> &errors = w95::Process().runErrors;
+    if (!errors.empty()) {
+        std::string all;
+        for (const std::string &error : errors)
+            all += (all.empty() ? "" : "; ") + error;
+        // UTF-8 already: the texts of boxes are converted when shown.
+        event["error"] = all;
+        event["programCode"] = status;
+    }
+    w95::RecordEvent(event);
+    if (code != status) {
+        // The status of exit() cannot be changed from its handlers; the
+        // handlers still to come have nothing of the machine left to do.
+        std::fflush(nullptr);
+        _exit(code);
+    }
 }
 
 }  // namespace
@@ -58,6 +82,8 @@ int main(int argc, char **argv) {
         w95::EmulatorError(e.what());
     }
     w95::TheMachine().programName = program;
+    // Boxes whose answers run out are asked on the controlling terminal.
+    w95::Process().terminal = "/dev/tty";
 
     w95::RecordEvent({{"event", "Start"},
                       {"program", program},

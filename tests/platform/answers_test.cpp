@@ -31,9 +31,13 @@ TEST(Answers, AWordThatNamesNoButtonIsRefusedWhole) {
     } catch (const w95::EmulatorFailure &e) {
         EXPECT_STREQ(e.what(),
                      "W95_ANSWERS: answer 2 'maybe' names no button (ok, "
-                     "cancel, yes, no, abort, retry, ignore)");
+                     "cancel, yes, no, abort, retry, ignore, or their first "
+                     "letters)");
     }
-    // An empty entry is no answer either.
+    // An empty entry is no answer either, nor a letter that begins no word
+    // or two letters.
+    EXPECT_THROW(w95::SetScriptedAnswers("x"), w95::EmulatorFailure);
+    EXPECT_THROW(w95::SetScriptedAnswers("ye"), w95::EmulatorFailure);
     EXPECT_THROW(w95::SetScriptedAnswers("yes,,no"), w95::EmulatorFailure);
     EXPECT_THROW(w95::SetScriptedAnswers("yes,"), w95::EmulatorFailure);
     // The old list stays when a new one is refused.
@@ -45,5 +49,12 @@ TEST(Answers, NamesOfTheResults) {
     EXPECT_STREQ(w95::AnswerName(IDNO), "IDNO");
     EXPECT_STREQ(w95::AnswerWord(IDRETRY), "retry");
     EXPECT_EQ(w95::AnswerFromWord("Ignore"), IDIGNORE);
-    EXPECT_EQ(w95::AnswerFromWord("y"), std::nullopt);
+    EXPECT_EQ(w95::AnswerFromWord("q"), std::nullopt);
+}
+
+TEST(Answers, FirstLettersInAnyCaseNameTheirButtons) {
+    w95::SetScriptedAnswers("o,C, y ,N,a,R,i");
+    for (int id : {IDOK, IDCANCEL, IDYES, IDNO, IDABORT, IDRETRY, IDIGNORE})
+        EXPECT_EQ(w95::NextScriptedAnswer(), id);
+    EXPECT_EQ(w95::NextScriptedAnswer(), std::nullopt);
 }

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "emulated_process.h"
 #include "fault_injection.h"
 #include "machine.h"
 #include "compiled_resources.h"
@@ -137,12 +138,38 @@ TEST_F(DialogTest, FailuresAreRecordedAndReported) {
     EXPECT_GE(failed, 3);
 }
 
-TEST_F(DialogTest, AMalformedTemplateIsAnEmulatorError) {
+// The run goes on without the dialog and ends with exit code 3.
+TEST_F(DialogTest, AMalformedTemplateFailsTheDialogAndMarksTheRun) {
     // A template that ends within its header.
     w95::UseProgramResources(ResFile(ResEntry(5, 105, {0xC0, 0x08, 0xC0})));
-    EXPECT_EXIT(
+    ::testing::internal::CaptureStderr();
+    SetLastError(0);
+    EXPECT_EQ(
         CreateDialogParamA(nullptr, MAKEINTRESOURCE(105), nullptr, nullptr, 0),
-        ::testing::ExitedWithCode(3), "w95: .*\\.res: dialog 105: cut short");
+        nullptr);
+    EXPECT_EQ(GetLastError(), 1812u);
+    std::string shown = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(shown.rfind("w95: ", 0), 0u) << shown;
+    EXPECT_NE(shown.find(".res: dialog 105: cut short"), std::string::npos);
+    EXPECT_EQ(w95::RunExitCode(0), 3);
+    EXPECT_EQ(Events().back()["failed"], true);
+}
+
+// Once drawn, a dialog is not drawn again for a new text: each change is one
+// line, "<title>: <text>" (a control) or "<old> -> <new>" (the title).
+TEST_F(DialogTest, AChangedTextIsOneLine) {
+    HWND dialog =
+        CreateDialogParamA(nullptr, MAKEINTRESOURCE(106), nullptr, nullptr, 0);
+    ASSERT_NE(dialog, nullptr);
+    HWND status = GetDlgItem(dialog, 1001);
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(SetWindowTextA(status, "Copying\r\nQVRIDE.DLL"));
+    EXPECT_TRUE(SetWindowTextA(dialog, "Setup \xe9"));
+    EXPECT_TRUE(SetWindowTextA(status, "Done."));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Setup: Copying QVRIDE.DLL\n"
+              "Setup -> Setup \u00e9\n"
+              "Setup \u00e9: Done.\n");
 }
 
 TEST_F(DialogTest, ExitWindowsExRequestsARestartUnlessItFails) {

@@ -51,6 +51,25 @@ TEST(MachineIni, EveryKeyIsOptionalAndTakesItsValue) {
     EXPECT_EQ(s.currentDirectory, "A:\\");
 }
 
+TEST(MachineIni, VersionTakesTheNamesOfWindowsInAnyCase) {
+    const std::pair<const char *, DWORD> names[] = {
+        {"win95", 0xC3B60004},      {"Win95OSR2", 0xC4570004},
+        {"WIN98", 0xC7CE0A04},      {"winme", 0xCBB85A04},
+        {"NT40", 0x05650004},       {"Win2000", 0x08930005},
+        {"3283484676", 0xC3B60004}, {"0x80000A03", 0x80000A03},
+    };
+    for (const auto &[name, version] : names) {
+        auto s = w95::ParseMachineIni(
+            std::string("[machine]\nVersion=") + name + "\n", "m.ini");
+        EXPECT_EQ(s.version, version) << name;
+    }
+    EXPECT_EQ(FailureOf([] {
+                  w95::ParseMachineIni("[machine]\nVersion=win31\n", "m.ini");
+              }),
+              "m.ini line 2: Version 'win31' is neither a 32-bit number nor "
+              "one of win95, win95osr2, win98, winme, nt40, win2000");
+}
+
 TEST(MachineIni, MalformedLinesNameFileAndLine) {
     EXPECT_EQ(FailureOf([] {
                   w95::ParseMachineIni("[machine]\nClock=fast\n", "m.ini");
@@ -132,11 +151,17 @@ TEST(FaultPlan, RejectsWhatIsNotAFault) {
               "W95_FAIL: 'CopyFileA@0=5': N must be a call number from 1");
     EXPECT_EQ(FailureOf([] { w95::SetFaultPlan("CopyFileA=boom"); }),
               "W95_FAIL: 'CopyFileA=boom': ERROR must be a Win32 error code "
-              "from 1, or crash");
+              "from 1 or its name (ERROR_ACCESS_DENIED), or crash");
+    EXPECT_EQ(FailureOf([] { w95::SetFaultPlan("copyfilea=ERROR_NOPE"); }),
+              "W95_FAIL: 'copyfilea=ERROR_NOPE': no Win32 error is named "
+              "'ERROR_NOPE'");
+    EXPECT_EQ(FailureOf([] { w95::SetFaultPlan("CopyFileA=0"); }),
+              "W95_FAIL: 'CopyFileA=0': ERROR must be a Win32 error code "
+              "from 1 or its name (ERROR_ACCESS_DENIED), or crash");
     EXPECT_EQ(FailureOf([] { w95::SetFaultPlan("CopyFileA=5,,ReadFile=5"); }),
               "W95_FAIL: empty entry in 'CopyFileA=5,,ReadFile=5'");
-    EXPECT_EQ(FailureOf([] { w95::SetFaultPlan("GetTickCount=5"); }),
-              "W95_FAIL: 'GetTickCount=5': GetTickCount cannot fail; only "
+    EXPECT_EQ(FailureOf([] { w95::SetFaultPlan("gettickcount=5"); }),
+              "W95_FAIL: 'gettickcount=5': GetTickCount cannot fail; only "
               "crash fits");
     w95::ResetFaults();
 }
@@ -151,6 +176,80 @@ TEST(FaultPlan, CountsEachCallAndFailsOnlyTheNamedOnes) {
     EXPECT_EQ(w95::InjectedFault("DeleteFileA"), 0u);
     w95::ResetFaults();
     EXPECT_EQ(w95::InjectedFault("RegSaveKeyA"), 0u);
+}
+
+TEST(FaultPlan, CallNamesInAnyCaseAndErrorNames) {
+    w95::SetFaultPlan(
+        "copyfilea@1=ERROR_ACCESS_DENIED, REGSAVEKEYA=error_registry_io_failed,"
+        "WriteFile@1=ERROR_DISK_FULL, readfile@1=30, DeleteFileA@2=Crash");
+    EXPECT_EQ(w95::InjectedFault("CopyFileA"), 5u);
+    EXPECT_EQ(w95::InjectedFault("RegSaveKeyA"), 1016u);
+    EXPECT_EQ(w95::InjectedFault("WriteFile"), 112u);
+    EXPECT_EQ(w95::InjectedFault("ReadFile"), 30u);
+    EXPECT_EQ(w95::InjectedFault("DeleteFileA"), 0u);
+    w95::ResetFaults();
+}
+
+// The names stand for the codes that <windows.h> gives them, and every code
+// the emulation gives or the programs look for has its name.
+TEST(FaultPlan, ErrorNamesAreTheSdkCodes) {
+    const std::pair<const char *, DWORD> known[] = {
+        {"ERROR_FILE_NOT_FOUND", ERROR_FILE_NOT_FOUND},
+        {"ERROR_PATH_NOT_FOUND", ERROR_PATH_NOT_FOUND},
+        {"ERROR_TOO_MANY_OPEN_FILES", ERROR_TOO_MANY_OPEN_FILES},
+        {"ERROR_ACCESS_DENIED", ERROR_ACCESS_DENIED},
+        {"ERROR_INVALID_HANDLE", ERROR_INVALID_HANDLE},
+        {"ERROR_NOT_ENOUGH_MEMORY", ERROR_NOT_ENOUGH_MEMORY},
+        {"ERROR_OUTOFMEMORY", ERROR_OUTOFMEMORY},
+        {"ERROR_INVALID_DRIVE", ERROR_INVALID_DRIVE},
+        {"ERROR_NOT_SAME_DEVICE", 17},
+        {"ERROR_NO_MORE_FILES", ERROR_NO_MORE_FILES},
+        {"ERROR_WRITE_PROTECT", ERROR_WRITE_PROTECT},
+        {"ERROR_NOT_READY", ERROR_NOT_READY},
+        {"ERROR_WRITE_FAULT", ERROR_WRITE_FAULT},
+        {"ERROR_READ_FAULT", ERROR_READ_FAULT},
+        {"ERROR_GEN_FAILURE", ERROR_GEN_FAILURE},
+        {"ERROR_SHARING_VIOLATION", ERROR_SHARING_VIOLATION},
+        {"ERROR_HANDLE_EOF", ERROR_HANDLE_EOF},
+        {"ERROR_HANDLE_DISK_FULL", ERROR_HANDLE_DISK_FULL},
+        {"ERROR_NOT_SUPPORTED", ERROR_NOT_SUPPORTED},
+        {"ERROR_FILE_EXISTS", ERROR_FILE_EXISTS},
+        {"ERROR_CANNOT_MAKE", ERROR_CANNOT_MAKE},
+        {"ERROR_INVALID_PARAMETER", ERROR_INVALID_PARAMETER},
+        {"ERROR_DISK_FULL", ERROR_DISK_FULL},
+        {"ERROR_CALL_NOT_IMPLEMENTED", ERROR_CALL_NOT_IMPLEMENTED},
+        {"ERROR_INSUFFICIENT_BUFFER", ERROR_INSUFFICIENT_BUFFER},
+        {"ERROR_INVALID_NAME", ERROR_INVALID_NAME},
+        {"ERROR_NEGATIVE_SEEK", 131},
+        {"ERROR_DIR_NOT_EMPTY", ERROR_DIR_NOT_EMPTY},
+        {"ERROR_NOT_LOCKED", 158},
+        {"ERROR_BAD_PATHNAME", ERROR_BAD_PATHNAME},
+        {"ERROR_ALREADY_EXISTS", ERROR_ALREADY_EXISTS},
+        {"ERROR_FILENAME_EXCED_RANGE", ERROR_FILENAME_EXCED_RANGE},
+        {"ERROR_MORE_DATA", ERROR_MORE_DATA},
+        {"ERROR_NO_MORE_ITEMS", ERROR_NO_MORE_ITEMS},
+        {"ERROR_DIRECTORY", ERROR_DIRECTORY},
+        {"ERROR_BADDB", ERROR_BADDB},
+        {"ERROR_BADKEY", ERROR_BADKEY},
+        {"ERROR_CANTOPEN", ERROR_CANTOPEN},
+        {"ERROR_CANTREAD", ERROR_CANTREAD},
+        {"ERROR_CANTWRITE", ERROR_CANTWRITE},
+        {"ERROR_REGISTRY_CORRUPT", ERROR_REGISTRY_CORRUPT},
+        {"ERROR_REGISTRY_IO_FAILED", ERROR_REGISTRY_IO_FAILED},
+        {"ERROR_KEY_DELETED", ERROR_KEY_DELETED},
+        {"ERROR_INVALID_WINDOW_HANDLE", ERROR_INVALID_WINDOW_HANDLE},
+        {"ERROR_RESOURCE_NAME_NOT_FOUND", ERROR_RESOURCE_NAME_NOT_FOUND},
+        {"ERROR_CONTROL_ID_NOT_FOUND", 1421},
+        {"ERROR_INVALID_MSGBOX_STYLE", 1438},
+        {"ERROR_RESOURCE_DATA_NOT_FOUND", 1812},
+    };
+    for (const auto &[name, code] : known) {
+        EXPECT_EQ(w95::ErrorCodeNamed(name), code) << name;
+        EXPECT_EQ(w95::ErrorNameOf(code), name);
+    }
+    EXPECT_EQ(w95::ErrorCodeNamed("error_disk_full"), 112u);
+    EXPECT_EQ(w95::ErrorCodeNamed("ERROR_SUCCESS"), std::nullopt);
+    EXPECT_EQ(w95::ErrorNameOf(4242), "");
 }
 
 // Calls that cannot fail still end the run where a crash is planned.

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "answers.h"
+#include "emulated_process.h"
 #include "fault_injection.h"
 #include "machine.h"
 #include "scenario.h"
@@ -17,9 +18,10 @@ namespace {
 class MessageBoxTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        // Answers come from the script or the default, never the terminal.
-        ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
+        // Answers come from the script or the default: a process of the
+        // emulation made by a test asks on no terminal.
         w95::ResetEmulatedProcess();
+        ASSERT_EQ(w95::Process().terminal, "");
         w95::LoadMachine(machine_.Directory());
         transcript_ = machine_.Directory() / "transcript.jsonl";
         w95::OpenTranscript(transcript_.string());
@@ -85,12 +87,36 @@ TEST_F(MessageBoxTest, TextsAreRecordedAsUtf8AndANullCaptionIsError) {
     EXPECT_EQ(boxes[1]["caption"], "");
 }
 
-TEST_F(MessageBoxTest, AnAnswerThatDoesNotFitEndsTheRun) {
-    w95::SetScriptedAnswers("retry");
-    EXPECT_EXIT(MessageBoxA(nullptr, "Reboot?", "Parlod", MB_YESNO),
-                ::testing::ExitedWithCode(3),
-                "w95: W95_ANSWERS: answer 1 'retry' does not fit the message "
-                "box 'Parlod', whose buttons are yes, no");
+// A box that gets an answer it has no button for takes the answer Escape
+// gives, and the run goes on; the error is kept for the run's exit code.
+TEST_F(MessageBoxTest, AnAnswerThatDoesNotFitTakesTheSafeOneAndMarksTheRun) {
+    w95::SetScriptedAnswers("retry,yes,no,retry,yes");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(MessageBoxA(nullptr, "Reboot?", "Parlod", MB_YESNO), IDNO);
+    EXPECT_EQ(MessageBoxA(nullptr, "a", "Cap", MB_RETRYCANCEL), IDCANCEL);
+    EXPECT_EQ(MessageBoxA(nullptr, "b", "Cap", MB_OK), IDOK);
+    EXPECT_EQ(MessageBoxA(nullptr, "c", "Cap", MB_YESNOCANCEL), IDCANCEL);
+    EXPECT_EQ(MessageBoxA(nullptr, "d", "Cap", MB_ABORTRETRYIGNORE), IDABORT);
+    std::string shown = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(shown.find("w95: W95_ANSWERS: answer 1 'retry' does not fit the "
+                         "message box 'Parlod', whose buttons are yes, no; it "
+                         "takes no\n"),
+              std::string::npos)
+        << shown;
+    const std::vector<std::string> &errors = w95::Process().runErrors;
+    EXPECT_EQ(errors.size(), 5u);
+    EXPECT_EQ(w95::RunExitCode(0), 3);
+    auto boxes = Events("MessageBox");
+    ASSERT_EQ(boxes.size(), 5u);
+    EXPECT_EQ(boxes[0]["answer"], "IDNO");
+    EXPECT_EQ(boxes[0]["answeredBy"], "script");
+}
+
+TEST_F(MessageBoxTest, ARunWithoutErrorsKeepsTheProgramsExitCode) {
+    w95::SetScriptedAnswers("y");
+    EXPECT_EQ(MessageBoxA(nullptr, "Reboot?", "Parlod", MB_YESNO), IDYES);
+    EXPECT_EQ(w95::RunExitCode(1), 1);
+    EXPECT_EQ(w95::RunExitCode(0), 0);
 }
 
 TEST_F(MessageBoxTest, InjectedFaultsAndUnknownStylesFail) {

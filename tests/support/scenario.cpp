@@ -182,15 +182,20 @@ RunResult Machine::Run(std::string_view program, std::string_view args,
     for (auto &e : envStrings) envPointers.push_back(e.data());
     envPointers.push_back(nullptr);
 
-    // Standard input from /dev/null, so that no box is asked on a terminal.
+    // Standard input from /dev/null, and a session of its own without a
+    // controlling terminal, so that no box is asked on a terminal.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t pid;
-    int rc = posix_spawn(&pid, argvPointers[0], &actions, nullptr,
+    int rc = posix_spawn(&pid, argvPointers[0], &actions, &attributes,
                          argvPointers.data(), envPointers.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         ADD_FAILURE() << "cannot start " << argv[0];
