@@ -88,8 +88,12 @@ void ReleaseChannelEntries() {
     SecondaryCount = 0;
 }
 
+// The settings reach the disk before the start-up entry goes: a power loss
+// in between then leaves the values written, or the entry that writes them
+// at the next start, never neither.
 void CleanUpRun() {
     ReleaseChannelEntries();
+    RegFlushKey(HKEY_LOCAL_MACHINE);
     RemoveStartupEntry();
 }
 

@@ -186,6 +186,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
                             LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                             PHKEY phkResult, LPDWORD lpdwDisposition);
 LONG WINAPI RegCloseKey(HKEY hKey);
+LONG WINAPI RegFlushKey(HKEY hKey);
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass,

@@ -19,8 +19,9 @@
 #include <system_error>
 
 #include "emulator_error.h"
-#include "host_files.h"
 #include "fault_injection.h"
+#include "host_files.h"
+#include "machine.h"
 #include "path_resolve.h"
 #include "registry_store.h"
 
@@ -194,6 +195,20 @@ LONG WINAPI RegCloseKey(HKEY hKey) {
     if (w95::RegRootOfHandle(hKey)) return ERROR_SUCCESS;
     return w95::MachineRegistry().CloseHandle(hKey) ? ERROR_SUCCESS
                                                     : ERROR_INVALID_HANDLE;
+}
+
+// Puts the whole registry on disk, as a flush of the hive does: registry.reg
+// is replaced atomically when anything changed since it was last written.
+LONG WINAPI RegFlushKey(HKEY hKey) {
+    if (DWORD e = w95::InjectedFault("RegFlushKey")) return (LONG)e;
+    std::shared_ptr<RegKey> key;
+    if (LONG e = Resolve(hKey, false, &key)) return e;
+    try {
+        w95::WriteBackMachine();
+    } catch (const w95::EmulatorFailure &) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    return ERROR_SUCCESS;
 }
 
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {

@@ -20,6 +20,7 @@
     X(RegCreateKeyA, CanFail)         \
     X(RegCreateKeyExA, CanFail)       \
     X(RegCloseKey, CanFail)           \
+    X(RegFlushKey, CanFail)           \
     X(RegDeleteKeyA, CanFail)         \
     X(RegDeleteValueA, CanFail)       \
     X(RegQueryInfoKeyA, CanFail)      \

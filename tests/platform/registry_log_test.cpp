@@ -328,7 +328,8 @@ TEST(CrashedParlod, EachKeepsTheSettingsWrittenBeforeTheRestart) {
                       machine.ReadFile("A:\\PARLOD.INI"));
     machine.WriteMachineIni("[machine]\nClock=virtual\nRegistryWrite=each\n");
     std::string before = machine.Registry();
-    auto run = machine.Run("parlod", "", {.fail = "ExitWindowsEx@1=crash"});
+    // Crashed just before parlod flushes the registry: only the log has them.
+    auto run = machine.Run("parlod", "", {.fail = "RegFlushKey@1=crash"});
     EXPECT_EQ(run.exitCode, 137);
     EXPECT_EQ(machine.Registry(), before);
     std::string channel = ExportedByTool(
@@ -338,6 +339,25 @@ TEST(CrashedParlod, EachKeepsTheSettingsWrittenBeforeTheRestart) {
     EXPECT_NE(channel.find("\"AdapterSettings\"=\"PIO=3 DMA=1 PREFETCH=OFF\""),
               std::string::npos)
         << channel;
+}
+
+// Under the model that keeps nothing until the end, parlod's flush before it
+// takes its start-up entry out of win.ini is what keeps the settings when
+// the power fails during the reboot notice.
+TEST(CrashedParlod, ExitKeepsTheSettingsFlushedBeforeTheEntryGoes) {
+    scenario::Machine machine;
+    fs::copy(fs::path(KIT_SOURCE_DIR) / "examples" / "machine",
+             machine.Directory(), fs::copy_options::recursive);
+    machine.WriteFile("C:\\VELTRANE\\PARLOD.INI",
+                      machine.ReadFile("A:\\PARLOD.INI"));
+    machine.WriteMachineIni("[machine]\nClock=virtual\nRegistryWrite=exit\n");
+    auto run = machine.Run("parlod", "", {.fail = "Sleep@3=crash"});
+    EXPECT_EQ(run.exitCode, 137);
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\win.ini").find("parlod"),
+              std::string::npos);
+    EXPECT_NE(machine.Registry().find(
+                  "\"AdapterSettings\"=\"PIO=3 DMA=1 PREFETCH=OFF\""),
+              std::string::npos);
 }
 
 }  // namespace
