@@ -22,6 +22,11 @@ enum class PlatformCall {
 #undef PLATFORM_CALL_ENUM
 };
 
+// Never defined and not constexpr: a name check that reaches it cannot be
+// evaluated at compile time, so the build stops there (the Windows build has
+// no exceptions to throw instead).
+void NoPlatformCallHasThisName();
+
 // A platform call named by a string literal that must be one of
 // PLATFORM_CALLS: a misspelt name does not compile.
 class PlatformCallName {
@@ -35,7 +40,8 @@ class PlatformCallName {
     if (name == #n) return PlatformCall::n;
         PLATFORM_CALLS(PLATFORM_CALL_MATCH)
 #undef PLATFORM_CALL_MATCH
-        throw "no platform call has this name";
+        NoPlatformCallHasThisName();
+        return PlatformCall{};
     }
     PlatformCall call_;
 };
