@@ -55,12 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
     // The clean-up renames its copy to "win.ini": the name's case may change.
     std::filesystem::path windows = machine.Host("drive_c/WINDOWS");
     for (const auto &entry : std::filesystem::directory_iterator(windows))
-        std::filesystem::remove(entry.path());
+        if (!entry.is_directory()) std::filesystem::remove(entry.path());
     machine.Write("drive_c/WINDOWS/WIN.INI", text);
     RemoveStartupEntry();
 
     std::string name;
     for (const auto &entry : std::filesystem::directory_iterator(windows)) {
+        if (entry.is_directory()) continue;
         FUZZ_CHECK(name.empty());
         name = entry.path().filename().string();
     }

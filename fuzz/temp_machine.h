@@ -25,10 +25,12 @@ class TempMachine {
         std::filesystem::copy_file(std::filesystem::path(KIT_SOURCE_DIR) /
                                        "examples/machine/registry.reg",
                                    directory_ / "registry.reg");
-        std::filesystem::create_directories(directory_ / "drive_c/WINDOWS");
+        std::filesystem::create_directories(directory_ / "drive_c/WINDOWS/INF");
         std::filesystem::create_directories(directory_ / "drive_c/VELTRANE");
         w95::LoadMachine(directory_);
     }
+    TempMachine(const TempMachine &) = delete;
+    TempMachine &operator=(const TempMachine &) = delete;
     ~TempMachine() {
         std::error_code ignored;
         std::filesystem::remove_all(directory_, ignored);
