@@ -63,6 +63,7 @@ struct OpenFile {
     DWORD shareMode = 0;
     dev_t device = 0;           // which host file: handles on one file see each
     ino_t inode = 0;            // other's writes
+    int sharers = 0;            // other open handles on the same host file
     std::int64_t position = 0;  // the file pointer
     std::vector<char> readAhead;  // the file's bytes from readStart
     std::int64_t readStart = 0;

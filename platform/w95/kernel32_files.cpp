@@ -51,6 +51,7 @@ bool SameHostFile(const OpenFile &a, const OpenFile &b) {
 // Returns the error of writing out `file`'s buffer, or 0.
 DWORD SyncSameFile(OpenFile &file, bool self) {
     for (auto &[handle, other] : Files().files) {
+        if (file.sharers == 0) break;
         if (other.get() == &file || !SameHostFile(*other, file)) continue;
         if (DWORD e = other->WriteOut()) other->writeError = e;
         other->readAhead.clear();
@@ -295,6 +296,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
         file->device = opened.st_dev;
         file->inode = opened.st_ino;
     }
+    for (auto &[handle, other] : Files().files) {
+        if (!SameHostFile(*other, *file)) continue;
+        ++other->sharers;
+        ++file->sharers;
+    }
     file->canRead = wantRead;
     file->canWrite = wantWrite;
     file->shareMode = dwShareMode;
@@ -516,6 +522,9 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     auto it = files.find(hObject);
     if (it == files.end()) return FailWithLastError(ERROR_INVALID_HANDLE);
     DWORD written = SyncSameFile(*it->second, true);
+    for (auto &[handle, other] : files)
+        if (other != it->second && SameHostFile(*other, *it->second))
+            --other->sharers;
     int fd = it->second->fd;
     it->second->fd = -1;
     files.erase(it);
