@@ -50,18 +50,32 @@ struct Machine {
     bool restartRequested = false;
 };
 
-// A file opened by CreateFileA.
+// A file opened by CreateFileA. Small reads are served from a read-ahead
+// copy of the bytes at the file pointer, small writes gathered in a
+// write-behind buffer, so that a one-byte ReadFile or WriteFile costs no
+// host call. Every call that could see the file another way (another
+// handle, a path, the size, the end of the process) writes the buffer out
+// first (SyncOpenFiles).
 struct OpenFile {
     int fd = -1;
     bool canRead = false;
     bool canWrite = false;
     DWORD shareMode = 0;
+    dev_t device = 0;           // which host file: handles on one file see each
+    ino_t inode = 0;            // other's writes
+    int sharers = 0;            // other open handles on the same host file
+    std::int64_t position = 0;  // the file pointer
+    std::vector<char> readAhead;  // the file's bytes from readStart
+    std::int64_t readStart = 0;
+    std::vector<char> writeBehind;  // bytes still to write at writeStart
+    std::int64_t writeStart = 0;
+    DWORD writeError = 0;  // a failed write-behind, for the next call
     OpenFile() = default;
     OpenFile(const OpenFile &) = delete;
     OpenFile &operator=(const OpenFile &) = delete;
-    ~OpenFile() {
-        if (fd >= 0) ::close(fd);
-    }
+    ~OpenFile();
+    // Writes the write-behind buffer out; a Win32 error or 0.
+    DWORD WriteOut();
 };
 
 // Open files by handle. Handles are never reused within a run, so a handle
@@ -219,6 +233,12 @@ void ReportRunError(const std::string &message);
 // The exit code of a run whose program ends with `status`: 3 once an error
 // was reported, else `status`.
 int RunExitCode(int status);
+
+// Writes every open file's write-behind buffer to its host file and drops
+// every read-ahead copy: before a call sees files through their paths, and
+// when the process ends, normally or by an injected crash. A failed write
+// is reported by the handle's next call.
+void SyncOpenFiles();
 
 // Starts a new process: no machine, no open handles or memory, no fault
 // plan, no answers, no transcript, an empty registry. Tests call it before

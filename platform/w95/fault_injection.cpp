@@ -247,8 +247,11 @@ DWORD InjectedFault(CallName name) {
         if (rule.error == kCrashFault) {
             event["error"] = "crash";
             RecordEvent(event);
+            // What the program wrote lies in the system's cache, which
+            // outlives the process.
+            SyncOpenFiles();
             std::fflush(nullptr);
-            // As at a power loss: no exit handlers, no write-back.
+            // No exit handlers, no write-back of the registry.
             std::fprintf(stderr, "w95: crash injected at %s call %lu\n",
                          callName.c_str(), n);
             _exit(128 + SIGKILL);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "emulated_process.h"
 #include "fault_injection.h"
@@ -35,6 +37,63 @@ using w95::FailWithLastError;
 using w95::OpenFile;
 
 w95::OpenFiles &Files() { return w95::Process().files; }
+
+// Reads and writes of fewer bytes than this go through the buffers.
+constexpr std::size_t kBufferBytes = 65536;
+
+bool SameHostFile(const OpenFile &a, const OpenFile &b) {
+    return a.device == b.device && a.inode == b.inode;
+}
+
+// Before `file` is read or written or its size or time looked at: the
+// other handles on the same host file write their buffers out and forget
+// what they read ahead; `file` writes its own buffer out too when `self`.
+// Returns the error of writing out `file`'s buffer, or 0.
+DWORD SyncSameFile(OpenFile &file, bool self) {
+    for (auto &[handle, other] : Files().files) {
+        if (file.sharers == 0) break;
+        if (other.get() == &file || !SameHostFile(*other, file)) continue;
+        if (DWORD e = other->WriteOut()) other->writeError = e;
+        other->readAhead.clear();
+    }
+    if (!self) return 0;
+    if (DWORD e = file.writeError) {
+        file.writeError = 0;
+        return e;
+    }
+    return file.WriteOut();
+}
+
+// Reads up to `count` bytes at `offset` with pread; the bytes read, or -1.
+ssize_t ReadAt(int fd, char *out, std::size_t count, std::int64_t offset) {
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(fd, out + done, count - done,
+                            static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// Writes `count` bytes at `offset`; 0 or the errno.
+int WriteAt(int fd, const char *in, std::size_t count, std::int64_t offset) {
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pwrite(fd, in + done, count - done,
+                             static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
 
 struct HostEntry {
     fs::path path;
@@ -124,6 +183,30 @@ bool EndsInSeparator(LPCSTR name) {
 
 }  // namespace
 
+namespace w95 {
+
+DWORD OpenFile::WriteOut() {
+    if (writeBehind.empty()) return 0;
+    int error = WriteAt(fd, writeBehind.data(), writeBehind.size(), writeStart);
+    writeBehind.clear();
+    return error != 0 ? ErrorFromErrno(error) : 0;
+}
+
+OpenFile::~OpenFile() {
+    if (fd < 0) return;
+    WriteOut();
+    ::close(fd);
+}
+
+void SyncOpenFiles() {
+    for (auto &[handle, file] : Process().files.files) {
+        if (DWORD e = file->WriteOut()) file->writeError = e;
+        file->readAhead.clear();
+    }
+}
+
+}  // namespace w95
+
 extern "C" {
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
@@ -208,6 +291,16 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
     }
     auto file = std::make_unique<OpenFile>();
     file->fd = fd;
+    struct stat opened {};
+    if (::fstat(fd, &opened) == 0) {
+        file->device = opened.st_dev;
+        file->inode = opened.st_ino;
+    }
+    for (auto &[handle, other] : Files().files) {
+        if (!SameHostFile(*other, *file)) continue;
+        ++other->sharers;
+        ++file->sharers;
+    }
     file->canRead = wantRead;
     file->canWrite = wantWrite;
     file->shareMode = dwShareMode;
@@ -229,17 +322,41 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
         return FailWithLastError(ERROR_INVALID_PARAMETER);
     }
     if (!file->canRead) return FailWithLastError(ERROR_ACCESS_DENIED);
+    if (DWORD e = SyncSameFile(*file, true)) return FailWithLastError(e);
     char *out = static_cast<char *>(lpBuffer);
     DWORD done = 0;
     while (done < nNumberOfBytesToRead) {
-        ssize_t n = ::read(file->fd, out + done, nNumberOfBytesToRead - done);
+        DWORD want = nNumberOfBytesToRead - done;
+        std::int64_t from = file->position - file->readStart;
+        if (from >= 0 &&
+            from < static_cast<std::int64_t>(file->readAhead.size())) {
+            std::size_t n =
+                std::min<std::size_t>(want, file->readAhead.size() - from);
+            std::memcpy(out + done, file->readAhead.data() + from, n);
+            done += static_cast<DWORD>(n);
+            file->position += static_cast<std::int64_t>(n);
+            continue;
+        }
+        if (want >= kBufferBytes) {
+            ssize_t n = ReadAt(file->fd, out + done, want, file->position);
+            if (n < 0) {
+                *lpNumberOfBytesRead = done;
+                return FailWithLastError(ERROR_READ_FAULT);
+            }
+            done += static_cast<DWORD>(n);
+            file->position += n;
+            break;
+        }
+        file->readAhead.resize(kBufferBytes);
+        file->readStart = file->position;
+        ssize_t n = ReadAt(file->fd, file->readAhead.data(), kBufferBytes,
+                           file->position);
+        file->readAhead.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
         if (n < 0) {
-            if (errno == EINTR) continue;
             *lpNumberOfBytesRead = done;
             return FailWithLastError(ERROR_READ_FAULT);
         }
         if (n == 0) break;
-        done += static_cast<DWORD>(n);
     }
     *lpNumberOfBytesRead = done;
     return TRUE;
@@ -258,18 +375,37 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
         return FailWithLastError(ERROR_INVALID_PARAMETER);
     }
     if (!file->canWrite) return FailWithLastError(ERROR_ACCESS_DENIED);
-    const char *in = static_cast<const char *>(lpBuffer);
-    DWORD done = 0;
-    while (done < nNumberOfBytesToWrite) {
-        ssize_t n = ::write(file->fd, in + done, nNumberOfBytesToWrite - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *lpNumberOfBytesWritten = done;
-            return FailWithLastError(w95::ErrorFromErrno(errno));
-        }
-        done += static_cast<DWORD>(n);
+    if (DWORD e = SyncSameFile(*file, false)) return FailWithLastError(e);
+    if (DWORD e = file->writeError) {
+        file->writeError = 0;
+        return FailWithLastError(e);
     }
-    *lpNumberOfBytesWritten = done;
+    file->readAhead.clear();
+    if (nNumberOfBytesToWrite == 0) return TRUE;
+    const char *in = static_cast<const char *>(lpBuffer);
+    std::size_t gathered = file->writeBehind.size();
+    bool follows = gathered > 0 &&
+                   file->position ==
+                       file->writeStart + static_cast<std::int64_t>(gathered);
+    if (!follows || gathered + nNumberOfBytesToWrite > kBufferBytes) {
+        if (DWORD e = file->WriteOut()) return FailWithLastError(e);
+        gathered = 0;
+    }
+    if (nNumberOfBytesToWrite >= kBufferBytes) {
+        if (int error =
+                WriteAt(file->fd, in, nNumberOfBytesToWrite, file->position)) {
+            return FailWithLastError(w95::ErrorFromErrno(error));
+        }
+    } else {
+        if (gathered == 0) {
+            file->writeStart = file->position;
+            file->writeBehind.reserve(kBufferBytes);
+        }
+        file->writeBehind.insert(file->writeBehind.end(), in,
+                                 in + nNumberOfBytesToWrite);
+    }
+    file->position += nNumberOfBytesToWrite;
+    *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
     return TRUE;
 }
 
@@ -294,8 +430,12 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
             : static_cast<std::int64_t>(lDistanceToMove);
     std::int64_t base = 0;
     if (dwMoveMethod == FILE_CURRENT) {
-        base = ::lseek(file->fd, 0, SEEK_CUR);
+        base = file->position;
     } else if (dwMoveMethod == FILE_END) {
+        if (DWORD e = SyncSameFile(*file, true)) {
+            SetLastError(e);
+            return INVALID_SET_FILE_POINTER;
+        }
         struct stat st {};
         ::fstat(file->fd, &st);
         base = st.st_size;
@@ -308,10 +448,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
         SetLastError(ERROR_NEGATIVE_SEEK);
         return INVALID_SET_FILE_POINTER;
     }
-    if (::lseek(file->fd, static_cast<off_t>(target), SEEK_SET) < 0) {
-        SetLastError(w95::ErrorFromErrno(errno));
-        return INVALID_SET_FILE_POINTER;
-    }
+    file->position = target;
     if (lpDistanceToMoveHigh != nullptr) {
         *lpDistanceToMoveHigh = static_cast<LONG>(target >> 32);
     }
@@ -325,6 +462,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
     OpenFile *file = Files().Find(hFile);
     if (file == nullptr) return FailWithLastError(ERROR_INVALID_HANDLE);
     if (!file->canWrite) return FailWithLastError(ERROR_ACCESS_DENIED);
+    if (DWORD e = SyncSameFile(*file, true)) return FailWithLastError(e);
     if (::fsync(file->fd) != 0) return FailWithLastError(ERROR_WRITE_FAULT);
     return TRUE;
 }
@@ -340,6 +478,11 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_FILE_SIZE;
     }
+    if (DWORD e = SyncSameFile(*file, true)) {
+        SetLastError(e);
+        return INVALID_FILE_SIZE;
+    }
+    ::fstat(file->fd, &st);
     std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
     if (lpFileSizeHigh != nullptr) {
         *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
@@ -356,7 +499,9 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime,
         return FailWithLastError(e);
     OpenFile *file = Files().Find(hFile);
     struct stat st {};
-    if (file == nullptr || ::fstat(file->fd, &st) != 0) {
+    if (file == nullptr) return FailWithLastError(ERROR_INVALID_HANDLE);
+    if (DWORD e = SyncSameFile(*file, true)) return FailWithLastError(e);
+    if (::fstat(file->fd, &st) != 0) {
         return FailWithLastError(ERROR_INVALID_HANDLE);
     }
     if (lpCreationTime != nullptr) {
@@ -376,10 +521,15 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     auto &files = Files().files;
     auto it = files.find(hObject);
     if (it == files.end()) return FailWithLastError(ERROR_INVALID_HANDLE);
+    DWORD written = SyncSameFile(*it->second, true);
+    for (auto &[handle, other] : files)
+        if (other != it->second && SameHostFile(*other, *it->second))
+            --other->sharers;
     int fd = it->second->fd;
     it->second->fd = -1;
     files.erase(it);
-    if (::close(fd) != 0) return FailWithLastError(ERROR_WRITE_FAULT);
+    if (::close(fd) != 0 && written == 0) written = ERROR_WRITE_FAULT;
+    if (written != 0) return FailWithLastError(written);
     return TRUE;
 }
 

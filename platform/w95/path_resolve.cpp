@@ -220,6 +220,8 @@ bool InsideMachine(const fs::path &path) {
 
 std::optional<fs::path> ResolveWindowsPath(const WindowsPath &path,
                                            DWORD *error) {
+    // What is found by path shows what the open files have written.
+    SyncOpenFiles();
     DWORD ignored = 0;
     if (error == nullptr) error = &ignored;
     const fs::path &root = MachineRoot();

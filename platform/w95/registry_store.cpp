@@ -345,6 +345,14 @@ void Registry::LogKeySection(const RegKey &key) {
     Log(record);
 }
 
+const std::string &Registry::Base() {
+    if (base_.empty()) {
+        base_ = RegistryFileIdentity(baseText_ ? &*baseText_ : nullptr);
+        baseText_.reset();
+    }
+    return base_;
+}
+
 void Registry::Log(const std::string &record) {
     try {
         if (!log_.IsOpen()) {
@@ -353,7 +361,7 @@ void Registry::Log(const std::string &record) {
             if (logCurrent_)
                 log_.Continue(logFile_, logWholeSize_);
             else
-                log_.Start(logFile_, base_);
+                log_.Start(logFile_, Base());
             logCurrent_ = true;
         }
         log_.Append(record);
@@ -500,9 +508,17 @@ void Registry::Load(const fs::path &file, RegistryWrite write) {
     } else if (ec) {
         throw EmulatorFailure(source + ": " + ec.message());
     }
-    loaded.base_ = RegistryFileIdentity(text ? &*text : nullptr);
     loaded.logFile_ = ChangeLogFileOf(file);
-    ChangeLogContents log = ReadChangeLog(loaded.logFile_, loaded.base_);
+    if (text) loaded.baseText_ = std::move(text);
+    std::optional<ChangeLogContents> none;
+    if (!fs::exists(fs::symlink_status(loaded.logFile_, ec))) {
+        if (ec && ec != std::errc::no_such_file_or_directory)
+            throw EmulatorFailure(loaded.logFile_.string() + ": " +
+                                  ec.message());
+        none.emplace();  // no log: nothing to check the base against
+    }
+    ChangeLogContents log =
+        none ? *none : ReadChangeLog(loaded.logFile_, loaded.Base());
     loaded.ReplayLog(log.records, loaded.logFile_.string());
     loaded.changes_ = log.records.size();
     loaded.logOnDisk_ = log.exists;
@@ -538,7 +554,8 @@ void Registry::WriteBack(const fs::path &file) {
                                   ": " + std::strerror(failure->error));
         writtenChanges_ = changes_;
         if (own) {
-            base_ = RegistryFileIdentity(&text);
+            base_.clear();
+            baseText_ = std::move(text);
             logCurrent_ = false;
         }
     }

@@ -137,9 +137,13 @@ class Registry {
 
     RegistryWrite write_ = RegistryWrite::AtExit;
     std::filesystem::path logFile_;  // empty until loaded from a file
-    std::string base_;               // RegistryFileIdentity of that file
-    bool logOnDisk_ = false;         // a log file lies there, current or not
-    bool logCurrent_ = false;        // and it holds base_; goes on from:
+    // RegistryFileIdentity of that file, worked out from its text only
+    // when a log is first started or read: hashing 20 MB is no small cost.
+    std::string base_;
+    std::optional<std::string> baseText_;  // the text, until then
+    const std::string &Base();
+    bool logOnDisk_ = false;   // a log file lies there, current or not
+    bool logCurrent_ = false;  // and it holds base_; goes on from:
     std::uint64_t logWholeSize_ = 0;
     ChangeLogWriter log_;
     std::string logFailure_;

@@ -31,6 +31,7 @@ std::string Environment(const char *name) {
 // An error of the emulation met during the run, or a registry that cannot
 // be written back, makes the exit code 3 whatever the program returned.
 void AtExit(int status, void *) {
+    w95::SyncOpenFiles();  // files left open keep what was written to them
     try {
         w95::WriteBackMachine();
     } catch (const std::exception &e) {

@@ -319,4 +319,101 @@ TEST_F(Files, InjectedFaultsFailWithoutDoingAnything) {
     EXPECT_EQ(GetLastError(), 8u);
 }
 
+HANDLE OpenForAll(const char *name, DWORD disposition) {
+    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Small reads and writes are buffered; every other view of the file still
+// sees each byte as soon as WriteFile returns.
+TEST_F(Files, BufferedBytesAreSeenThroughEveryView) {
+    HANDLE writer = OpenForAll("C:\\OUT.INF", CREATE_NEW);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    DWORD done = 0;
+    for (char c : std::string("abc")) {
+        ASSERT_TRUE(WriteFile(writer, &c, 1, &done, nullptr));
+        EXPECT_EQ(done, 1u);
+    }
+    EXPECT_EQ(GetFileSize(writer, nullptr), 3u);
+
+    HANDLE reader = OpenForAll("C:\\OUT.INF", OPEN_EXISTING);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    char c = 0;
+    ASSERT_TRUE(ReadFile(reader, &c, 1, &done, nullptr));
+    EXPECT_EQ(c, 'a');
+    // The reader read ahead; a write through the other handle still shows.
+    ASSERT_TRUE(WriteFile(writer, "d", 1, &done, nullptr));
+    EXPECT_EQ(SetFilePointer(writer, 1, nullptr, FILE_BEGIN), 1u);
+    ASSERT_TRUE(WriteFile(writer, "B", 1, &done, nullptr));
+    char rest[8] = {};
+    ASSERT_TRUE(ReadFile(reader, rest, sizeof rest, &done, nullptr));
+    EXPECT_EQ(std::string(rest, done), "Bcd");
+    // A write through the reader lands between the writer's bytes.
+    EXPECT_EQ(SetFilePointer(reader, 0, nullptr, FILE_END), 4u);
+    ASSERT_TRUE(WriteFile(reader, "e", 1, &done, nullptr));
+    ASSERT_TRUE(WriteFile(writer, "C", 1, &done, nullptr));
+    EXPECT_EQ(SetFilePointer(reader, 0, nullptr, FILE_BEGIN), 0u);
+    ASSERT_TRUE(ReadFile(reader, rest, sizeof rest, &done, nullptr));
+    EXPECT_EQ(std::string(rest, done), "aBCde");
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA("C:\\OUT.INF", &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(found.nFileSizeLow, 5u);
+    FindClose(search);
+    ASSERT_TRUE(CloseHandle(reader));
+    ASSERT_TRUE(CloseHandle(writer));
+    EXPECT_EQ(machine.ReadFile("C:\\OUT.INF"), "aBCde");
+
+    // A large read after small ones, and one past the end.
+    std::string big(200000, 'x');
+    big[150000] = 'y';
+    machine.WriteFile("C:\\BIG.BIN", big);
+    HANDLE h = OpenForAll("C:\\BIG.BIN", OPEN_EXISTING);
+    ASSERT_TRUE(ReadFile(h, &c, 1, &done, nullptr));
+    std::string got(big.size(), '\0');
+    ASSERT_TRUE(ReadFile(h, got.data(), DWORD(got.size()), &done, nullptr));
+    EXPECT_EQ(done, big.size() - 1);
+    EXPECT_EQ(got.substr(0, done), big.substr(1));
+    ASSERT_TRUE(ReadFile(h, &c, 1, &done, nullptr));
+    EXPECT_EQ(done, 0u);
+    CloseHandle(h);
+}
+
+TEST_F(Files, FaultsCountEveryBufferedCall) {
+    machine.WriteFile("C:\\IN.TXT", "xyz");
+    w95::SetFaultPlan("ReadFile@3=30,WriteFile@2=112");
+    HANDLE in = OpenForAll("C:\\IN.TXT", OPEN_EXISTING);
+    HANDLE out = OpenForAll("C:\\OUT.TXT", CREATE_NEW);
+    char c = 0;
+    DWORD done = 0;
+    ASSERT_TRUE(ReadFile(in, &c, 1, &done, nullptr));
+    ASSERT_TRUE(WriteFile(out, &c, 1, &done, nullptr));
+    ASSERT_TRUE(ReadFile(in, &c, 1, &done, nullptr));
+    EXPECT_EQ(LastErrorAfter(WriteFile(out, &c, 1, &done, nullptr)), 112u);
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(LastErrorAfter(ReadFile(in, &c, 1, &done, nullptr)), 30u);
+    ASSERT_TRUE(ReadFile(in, &c, 1, &done, nullptr));
+    EXPECT_EQ(c, 'z');  // the failed call moved nothing
+    CloseHandle(in);
+    CloseHandle(out);
+    EXPECT_EQ(machine.ReadFile("C:\\OUT.TXT"), "x");
+}
+
+// An injected crash ends the process at once; what WriteFile accepted
+// before it is in the file, as in the system's cache on Windows.
+TEST_F(Files, ACrashKeepsWhatWasWritten) {
+    EXPECT_EXIT(
+        {
+            w95::SetFaultPlan("WriteFile@3=crash");
+            HANDLE h = OpenForAll("C:\\LOG.TXT", CREATE_NEW);
+            DWORD done = 0;
+            WriteFile(h, "one ", 4, &done, nullptr);
+            WriteFile(h, "two", 3, &done, nullptr);
+            WriteFile(h, "three", 5, &done, nullptr);
+        },
+        ::testing::ExitedWithCode(128 + 9), "crash injected");
+    EXPECT_EQ(machine.ReadFile("C:\\LOG.TXT"), "one two");
+}
+
 }  // namespace
