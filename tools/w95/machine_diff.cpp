@@ -14,6 +14,7 @@
 #include "code_page.h"
 #include "regedit4.h"
 #include "registry_store.h"
+#include "text_helpers.h"
 #include "tool.h"
 
 namespace fs = std::filesystem;
@@ -262,15 +263,8 @@ std::string TimeText(std::time_t t) {
 
 std::vector<std::string> Lines(const std::string &text) {
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
-    }
+    for (std::string_view line : w95::SplitLines(text))
+        lines.emplace_back(line);
     return lines;
 }
 

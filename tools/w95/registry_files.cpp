@@ -270,12 +270,8 @@ std::string RegistryFileAsRegedit4(std::string_view bytes,
 
     // Line by line into the code page, keeping the line numbers.
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (std::string_view piece : w95::SplitLines(text)) {
+        std::string line(piece);
         if (utf8) {
             std::optional<std::string> ansi = w95::Utf8ToAnsi(line);
             if (!ansi)
@@ -285,7 +281,6 @@ std::string RegistryFileAsRegedit4(std::string_view bytes,
             line = std::move(*ansi);
         }
         lines.push_back(WithFullRootName(line));
-        start = end + 1;
     }
     if (lines.empty()) lines.emplace_back();
 
