@@ -1,4 +1,5 @@
-// Attributes, times and error codes of host files.
+// Host files: attributes, times, error codes, whole reads and atomic
+// replacement.
 #include "host_files.h"
 
 #include <fcntl.h>
@@ -6,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <fstream>
 
 namespace w95 {
 
@@ -160,6 +162,25 @@ FILETIME CreationTime(const std::filesystem::path &path,
     // No birth time on this host file system: the last write is the
     // closest thing that stays put.
     return LastWriteTime(st);
+}
+
+std::optional<std::string> ReadWholeHostFile(
+    const std::filesystem::path &file) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec)) return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    std::string text;
+    if (in) {
+        in.seekg(0, std::ios::end);
+        std::streamoff size = in.tellg();
+        in.seekg(0, std::ios::beg);
+        if (size > 0) {
+            text.resize(static_cast<std::size_t>(size));
+            in.read(text.data(), size);
+        }
+    }
+    if (!in) return std::nullopt;
+    return text;
 }
 
 }  // namespace w95

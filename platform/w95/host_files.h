@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace w95 {
@@ -23,6 +24,10 @@ DWORD ErrorFromErrno(int error, DWORD missing = ERROR_FILE_NOT_FOUND,
 // writes. Returns 0, or the errno of the failure (EIO when the file takes
 // no more bytes and says nothing).
 int WriteAll(int fd, const void *data, std::size_t size);
+
+// The whole content of a regular host file; nullopt when it cannot be opened
+// or read, or is a folder.
+std::optional<std::string> ReadWholeHostFile(const std::filesystem::path &file);
 
 // What ReplaceFileAtomically could not do: "write" the new content or
 // "replace" the old file, and the errno.

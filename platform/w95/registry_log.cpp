@@ -147,19 +147,10 @@ ChangeLogContents ReadChangeLog(const fs::path &log, std::string_view base) {
         throw EmulatorFailure(log.string() + ": " + ec.message());
     if (!fs::exists(status)) return contents;
     contents.exists = true;
-    std::ifstream in(log, std::ios::binary);
-    std::string text;
-    if (in && fs::is_regular_file(status)) {
-        in.seekg(0, std::ios::end);
-        std::streamoff size = in.tellg();
-        in.seekg(0, std::ios::beg);
-        if (size > 0) {
-            text.resize(static_cast<std::size_t>(size));
-            in.read(text.data(), size);
-        }
-    }
-    if (!in || !fs::is_regular_file(status))
-        throw EmulatorFailure(log.string() + ": cannot be read");
+    std::optional<std::string> read;
+    if (fs::is_regular_file(status)) read = ReadWholeHostFile(log);
+    if (!read) throw EmulatorFailure(log.string() + ": cannot be read");
+    const std::string &text = *read;
 
     std::size_t pos = 0;
     std::string_view payload;

@@ -215,21 +215,9 @@ void AppendValueRemoval(std::string &out, std::string_view name) {
 }
 
 std::string ReadRegistryFile(const fs::path &file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string text;
-    if (in) {
-        in.seekg(0, std::ios::end);
-        std::streamoff size = in.tellg();
-        in.seekg(0, std::ios::beg);
-        if (size > 0) {
-            text.resize(static_cast<std::size_t>(size));
-            in.read(text.data(), size);
-        }
-    }
-    std::error_code ec;
-    if (!in || fs::is_directory(file, ec))
-        throw EmulatorFailure(file.string() + ": cannot be read");
-    return text;
+    std::optional<std::string> text = ReadWholeHostFile(file);
+    if (!text) throw EmulatorFailure(file.string() + ": cannot be read");
+    return *text;
 }
 
 }  // namespace
