@@ -126,7 +126,7 @@ void WriteCommentedInf() {
     }
     DWORD error = GetLastError();
     source.Close();
-    if (!CloseHandle(target.Release()) && !writeFailed) {
+    if (!target.CloseWritten() && !writeFailed) {
         writeFailed = true;
         error = GetLastError();
     }

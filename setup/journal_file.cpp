@@ -117,10 +117,10 @@ DWORD WriteJournal() {
     BOOL wrote = WriteFile(file, JournalText, size, &written, NULL);
     if (!wrote || written != size) {
         DWORD error = wrote ? ERROR_WRITE_FAULT : GetLastError();
-        CloseHandle(file);
+        CloseWrittenFile(file);
         return error != 0 ? error : ERROR_WRITE_FAULT;
     }
-    if (!CloseHandle(file)) return GetLastError();
+    if (!CloseWrittenFile(file)) return GetLastError();
     if (JournalOnDisk && !DeleteFileA(JournalPath)) return GetLastError();
     JournalOnDisk = false;
     if (!MoveFileA(JournalNewPath, JournalPath)) return GetLastError();

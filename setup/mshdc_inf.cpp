@@ -101,7 +101,7 @@ bool EditFromBackup(bool *rewrite, DWORD *error, bool *tooLarge) {
     DWORD written = 0;
     BOOL wrote = WriteFile(file, output.Bytes(), edit.length, &written, NULL);
     DWORD writeError = wrote ? ERROR_WRITE_FAULT : LastFailure();
-    if (!CloseHandle(file) && wrote && written == edit.length) {
+    if (!CloseWrittenFile(file) && wrote && written == edit.length) {
         return *error = LastFailure(), false;
     }
     if (!wrote || written != edit.length) return *error = writeError, false;

@@ -45,9 +45,30 @@ class FileHandle {
         if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
     }
+    // Closes a file that was written, reporting whether the close succeeded
+    // (see CloseWrittenFile).
+    BOOL CloseWritten();
 
   private:
     HANDLE handle_;
 };
+
+// Closes a file that setup wrote and tells whether its content is safely
+// out. A close that fails may leave the handle open, and Windows 95 neither
+// deletes nor renames an open file, so the rollback could not remove the
+// file afterwards: the close is tried once more. The result and the last
+// error are those of the first close.
+inline BOOL CloseWrittenFile(HANDLE file) {
+    if (CloseHandle(file)) return TRUE;
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return FALSE;
+}
+
+inline BOOL FileHandle::CloseWritten() {
+    HANDLE handle = Release();
+    return handle == INVALID_HANDLE_VALUE || CloseWrittenFile(handle);
+}
 
 #endif

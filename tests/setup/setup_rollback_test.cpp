@@ -211,6 +211,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "File Read/Write Error.  Error code = 39.",
                   "Editing MSHDC.INF.",
                   {RestoreRegistry, RestoreMshdc}},
+        // A failed close leaves the copy open; it is closed again, so that
+        // the rollback can delete it and no work file stays in INF.
+        FatalCase{"MshdcCopyCloseFails",
+                  false,
+                  nullptr,
+                  // The eight closes of MshdcCannotBeOpenedForWriting, then
+                  // the edited copy's.
+                  "CloseHandle@9=29",
+                  "File Read/Write Error.  Error code = 29.",
+                  "Editing MSHDC.INF.",
+                  {RestoreRegistry, RestoreMshdc}},
         FatalCase{"OldInstanceBackupFails",
                   true,
                   nullptr,
@@ -225,6 +236,14 @@ INSTANTIATE_TEST_SUITE_P(
                   // Four journal records, MSHDC.INF, two more records.
                   "WriteFile@8=39",
                   "File Read/Write Error.  Error code = 39.",
+                  "Copying QVRDMA.INF.",
+                  {RestoreRegistry, RestoreMshdc, DeleteInf}},
+        FatalCase{"DriverInfCopyCloseFails",
+                  false,
+                  nullptr,
+                  // After the copy, the source INF is closed (17).
+                  "CloseHandle@18=29",
+                  "File Read/Write Error.  Error code = 29.",
                   "Copying QVRDMA.INF.",
                   {RestoreRegistry, RestoreMshdc, DeleteInf}},
         FatalCase{"OldInstanceWriteFails",
