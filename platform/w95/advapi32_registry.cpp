@@ -11,11 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 
 #include "emulator_error.h"
 #include "fault_injection.h"
