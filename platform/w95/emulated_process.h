@@ -25,7 +25,6 @@
 #include <nlohmann/json.hpp>
 
 #include "emulated_calls.h"
-#include "host_calls.h"
 #include "registry_store.h"
 #include "resource_reader.h"
 
@@ -198,7 +197,6 @@ struct EmulatedProcess {
     Clock clock;
     DWORD lastError = 0;
     Faults faults;
-    HostFaults hostFaults;  // W95_HOST_FAIL
     std::deque<ScriptedAnswer> answers;
     // The terminal on which boxes are asked when the answers run out: the
     // controlling terminal ("/dev/tty") for a program's run, none ("") in

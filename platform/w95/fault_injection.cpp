@@ -13,6 +13,7 @@
 
 #include "emulated_process.h"
 #include "emulator_error.h"
+#include "host_calls.h"
 #include "platform_fault.h"
 #include "text_helpers.h"
 #include "transcript.h"
@@ -250,6 +251,17 @@ std::vector<std::string_view> PlanEntries(const std::string &list,
     return entries;
 }
 
+void RecordHostFault(HostCall call, unsigned long n, int error) {
+    nlohmann::ordered_json event = {
+        {"event", "HostFault"}, {"call", std::string(NameOf(call))}, {"n", n}};
+    std::string_view name = ErrnoNameOf(error);
+    if (name.empty())
+        event["errno"] = error;
+    else
+        event["errno"] = std::string(name);
+    RecordEvent(event);
+}
+
 FaultRule ParseRule(std::string_view entry) {
     auto fail = [&](const std::string &why) -> FaultRule {
         throw EmulatorFailure("W95_FAIL: '" + std::string(entry) + "': " + why);
@@ -335,32 +347,12 @@ void SetHostFaultPlan(const std::string &list) {
     std::vector<HostFaultRule> rules;
     for (std::string_view entry : PlanEntries(list, "W95_HOST_FAIL"))
         rules.push_back(ParseHostRule(entry));
-    Process().hostFaults = HostFaults{std::move(rules), {}};
+    SetHostFaultRules(std::move(rules), RecordHostFault);
 }
 
 void ResetFaults() {
     Process().faults = Faults{};
-    Process().hostFaults = HostFaults{};
-}
-
-int InjectedHostFault(HostCall call) {
-    HostFaults &faults = Process().hostFaults;
-    if (faults.plan.empty()) return 0;
-    unsigned long n = ++faults.counts[static_cast<std::size_t>(call)];
-    for (const HostFaultRule &rule : faults.plan) {
-        if (rule.call != call || (rule.nth != 0 && rule.nth != n)) continue;
-        std::string_view name = ErrnoNameOf(rule.error);
-        nlohmann::ordered_json event = {{"event", "HostFault"},
-                                        {"call", std::string(NameOf(call))},
-                                        {"n", n}};
-        if (name.empty())
-            event["errno"] = rule.error;
-        else
-            event["errno"] = std::string(name);
-        RecordEvent(event);
-        return rule.error;
-    }
-    return 0;
+    SetHostFaultRules({}, nullptr);
 }
 
 DWORD InjectedFault(CallName name) {

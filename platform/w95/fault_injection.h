@@ -14,7 +14,6 @@
 #include <string_view>
 
 #include "emulated_calls.h"
-#include "host_calls.h"
 
 namespace w95 {
 
@@ -52,14 +51,9 @@ std::optional<int> ErrnoNamed(std::string_view name);
 // The name of an errno ("EIO"); empty for one the table does not hold.
 std::string_view ErrnoNameOf(int error);
 
-// Replaces the plan of the host calls; throws EmulatorFailure naming the
-// bad entry.
+// Replaces the plan of the host calls (host_calls.h), whose failures are
+// recorded as HostFault events; throws EmulatorFailure naming the bad entry.
 void SetHostFaultPlan(const std::string &list);
-
-// Counts this call of `call` and tells whether it must fail: the errno to
-// fail with (recorded as a HostFault event), or 0 to make the call. Only the
-// wrappers of host_calls.h ask.
-int InjectedHostFault(HostCall call);
 
 // Forgets both plans and the call counts (tests).
 void ResetFaults();

@@ -5,25 +5,51 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <cstdio>
+#include <utility>
 
-#include "fault_injection.h"
 #include "text_helpers.h"
 
 namespace w95 {
 
 namespace {
 
-// True when this call of `call` must fail; errno is then set.
+// The plan of the run and the calls so far. Kept here rather than with the
+// emulated process, whose files use these calls.
+struct HostFaults {
+    std::vector<HostFaultRule> plan;
+    std::array<unsigned long, kHostCallCount> counts{};  // by HostCall
+    HostFaultReport report = nullptr;
+};
+
+HostFaults &Faults() {
+    static HostFaults faults;
+    return faults;
+}
+
+// Counts this call of `call` and tells whether it must fail; errno is then
+// set.
 bool Fails(HostCall call) {
-    if (int error = InjectedHostFault(call)) {
-        errno = error;
+    HostFaults &faults = Faults();
+    if (faults.plan.empty()) return false;
+    unsigned long n = ++faults.counts[static_cast<std::size_t>(call)];
+    for (const HostFaultRule &rule : faults.plan) {
+        if (rule.call != call || (rule.nth != 0 && rule.nth != n)) continue;
+        if (faults.report != nullptr) faults.report(call, n, rule.error);
+        errno = rule.error;
         return true;
     }
     return false;
 }
 
 }  // namespace
+
+void SetHostFaultRules(std::vector<HostFaultRule> rules,
+                       HostFaultReport report) {
+    Faults() = HostFaults{std::move(rules), {}, report};
+}
 
 int HostOpen(const char *path, int flags, mode_t mode) {
     if (Fails(HostCall::open)) return -1;

@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include <array>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -68,10 +67,14 @@ struct HostFaultRule {
     int error;          // the errno the call fails with
 };
 
-struct HostFaults {
-    std::vector<HostFaultRule> plan;
-    std::array<unsigned long, kHostCallCount> counts{};  // by HostCall
-};
+// What is told of each failure the plan makes: the call, its number in the
+// run and the errno (the transcript's HostFault event).
+using HostFaultReport = void (*)(HostCall call, unsigned long n, int error);
+
+// Replaces the plan and starts the counts afresh; an empty plan fails
+// nothing. The emulation's reset forgets it too.
+void SetHostFaultRules(std::vector<HostFaultRule> rules,
+                       HostFaultReport report);
 
 // The wrappers: each counts its call and, when the plan says so, fails as
 // the host call fails (-1, or NULL for opendir and readdir, with errno set)
