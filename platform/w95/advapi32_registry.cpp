@@ -11,15 +11,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 
 #include "emulator_error.h"
 #include "fault_injection.h"
+#include "host_calls.h"
 #include "host_files.h"
 #include "machine.h"
 #include "path_resolve.h"
@@ -380,14 +378,19 @@ LONG WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile,
         std::optional<w95::RegRoot> root = w95::RegRootOfHandle(hKey);
         std::string text = w95::SavedKeyText(
             root ? w95::RegRootPath(*root) : key->Path(), *key);
-        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        int fd = w95::HostOpen(file.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0)
             return (LONG)w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND,
                                              ERROR_REGISTRY_IO_FAILED);
+        // On disk before the call succeeds: a power loss after it leaves
+        // the whole file, one before it at worst a part that no success
+        // vouched for.
         int failure = w95::WriteAll(fd, text.data(), text.size());
-        if (::close(fd) != 0 && !failure) failure = errno;
+        if (!failure && w95::HostFsync(fd) != 0) failure = errno;
+        if (w95::HostClose(fd) != 0 && !failure) failure = errno;
         if (failure) {
-            ::unlink(file.c_str());
+            w95::HostUnlink(file.c_str());
             return failure == ENOSPC ? ERROR_DISK_FULL
                                      : ERROR_REGISTRY_IO_FAILED;
         }
@@ -402,17 +405,14 @@ LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
         std::shared_ptr<RegKey> key;
         fs::path file;
         if (LONG e = KeyAndFile(hKey, lpFile, &key, &file)) return e;
-        std::error_code ec;
-        fs::file_status status = fs::status(file, ec);
-        if (status.type() == fs::file_type::not_found)
-            return ERROR_FILE_NOT_FOUND;
-        if (status.type() == fs::file_type::directory)
-            return ERROR_ACCESS_DENIED;
-        std::ifstream in(file, std::ios::binary);
-        if (!in) return ERROR_REGISTRY_IO_FAILED;
-        std::string text((std::istreambuf_iterator<char>(in)),
-                         std::istreambuf_iterator<char>());
-        if (in.bad()) return ERROR_REGISTRY_IO_FAILED;
+        int error = 0;
+        std::optional<std::string> read = w95::ReadWholeHostFile(file, &error);
+        if (!read) {
+            if (error == ENOENT) return ERROR_FILE_NOT_FOUND;
+            if (error == EISDIR) return ERROR_ACCESS_DENIED;
+            return ERROR_REGISTRY_IO_FAILED;
+        }
+        const std::string &text = *read;
         auto restored = std::make_shared<RegKey>("");
         try {
             w95::ParseSavedKey(text, lpFile, *restored);

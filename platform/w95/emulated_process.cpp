@@ -1,6 +1,7 @@
 // The one emulated process and its reset.
 #include "emulated_process.h"
 
+#include "host_calls.h"
 #include "host_files.h"
 
 namespace w95 {
@@ -29,6 +30,7 @@ EmulatedProcess &Process() { return *Current(); }
 void ResetEmulatedProcess() {
     std::unique_ptr<EmulatedProcess> old(Current());
     Current() = new EmulatedProcess;
+    SetHostFaultRules({}, nullptr);
 }
 
 Registry &MachineRegistry() { return Process().registry; }

@@ -1,7 +1,9 @@
-// The fault plan of W95_FAIL: parsing it and failing or crashing calls by
-// it, and the names of the Win32 error codes it takes.
+// The fault plans of W95_FAIL and W95_HOST_FAIL: parsing them and failing
+// or crashing calls by them, and the names of the Win32 error codes and
+// errnos they take.
 #include "fault_injection.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -11,6 +13,7 @@
 
 #include "emulated_process.h"
 #include "emulator_error.h"
+#include "host_calls.h"
 #include "platform_fault.h"
 #include "text_helpers.h"
 #include "transcript.h"
@@ -153,6 +156,112 @@ constexpr ErrorName kErrorNames[] = {
     {"ERROR_NOT_ENOUGH_QUOTA", 1816},
 };
 
+struct ErrnoName {
+    std::string_view name;
+    int error;
+};
+
+// The errnos that file calls give.
+constexpr ErrnoName kErrnoNames[] = {
+    {"EPERM", EPERM},
+    {"ENOENT", ENOENT},
+    {"EINTR", EINTR},
+    {"EIO", EIO},
+    {"ENXIO", ENXIO},
+    {"EBADF", EBADF},
+    {"EAGAIN", EAGAIN},
+    {"ENOMEM", ENOMEM},
+    {"EACCES", EACCES},
+    {"EBUSY", EBUSY},
+    {"EEXIST", EEXIST},
+    {"EXDEV", EXDEV},
+    {"ENODEV", ENODEV},
+    {"ENOTDIR", ENOTDIR},
+    {"EISDIR", EISDIR},
+    {"EINVAL", EINVAL},
+    {"ENFILE", ENFILE},
+    {"EMFILE", EMFILE},
+    {"ETXTBSY", ETXTBSY},
+    {"EFBIG", EFBIG},
+    {"ENOSPC", ENOSPC},
+    {"ESPIPE", ESPIPE},
+    {"EROFS", EROFS},
+    {"EMLINK", EMLINK},
+    {"ENAMETOOLONG", ENAMETOOLONG},
+    {"ENOTEMPTY", ENOTEMPTY},
+    {"ELOOP", ELOOP},
+    {"EDQUOT", EDQUOT},
+    {"ESTALE", ESTALE},
+    {"ENOTSUP", ENOTSUP},
+    {"ECANCELED", ECANCELED},
+};
+
+HostFaultRule ParseHostRule(std::string_view entry) {
+    auto fail = [&](const std::string &why) -> HostFaultRule {
+        throw EmulatorFailure("W95_HOST_FAIL: '" + std::string(entry) +
+                              "': " + why);
+    };
+    std::size_t equals = entry.find('=');
+    if (equals == std::string_view::npos)
+        return fail("expected CALL=ERRNO or CALL@N=ERRNO");
+    std::string_view call = TrimBlanks(entry.substr(0, equals));
+    std::string_view error = TrimBlanks(entry.substr(equals + 1));
+    HostFaultRule rule{HostCall{}, 0, 0};
+    std::size_t at = call.find('@');
+    if (at != std::string_view::npos) {
+        if (!ParsePositiveDecimal(TrimBlanks(call.substr(at + 1)), &rule.nth))
+            return fail("N must be a call number from 1");
+        call = TrimBlanks(call.substr(0, at));
+    }
+    std::optional<HostCall> known = HostCallNamedIgnoringCase(call);
+    if (!known)
+        return fail("no host call is named '" + std::string(call) + "'");
+    rule.call = *known;
+    unsigned long code;
+    if (std::optional<int> named = ErrnoNamed(error))
+        rule.error = *named;
+    else if (ParsePositiveDecimal(error, &code) && code <= 4095)
+        rule.error = static_cast<int>(code);
+    else
+        return fail(
+            "ERRNO must be an errno name (EIO, ENOSPC) or a number "
+            "from 1 to 4095");
+    return rule;
+}
+
+// Splits a comma-separated plan into its entries; `variable` names it in
+// the error of an empty entry.
+std::vector<std::string_view> PlanEntries(const std::string &list,
+                                          const char *variable) {
+    std::vector<std::string_view> entries;
+    std::string_view rest(list);
+    auto empty = [&] {
+        throw EmulatorFailure(std::string(variable) + ": empty entry in '" +
+                              list + "'");
+    };
+    while (!TrimBlanks(rest).empty()) {
+        std::size_t comma = rest.find(',');
+        std::string_view entry = TrimBlanks(rest.substr(0, comma));
+        if (entry.empty()) empty();
+        entries.push_back(entry);
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+        if (TrimBlanks(rest).empty()) empty();
+    }
+    return entries;
+}
+
+void RecordHostFault(HostCall call, unsigned long n, int error) {
+    nlohmann::ordered_json event = {
+        {"event", "HostFault"}, {"call", std::string(NameOf(call))}, {"n", n}};
+    std::string_view name = ErrnoNameOf(error);
+    if (name.empty())
+        event["errno"] = error;
+    else
+        event["errno"] = std::string(name);
+    RecordEvent(event);
+}
+
 FaultRule ParseRule(std::string_view entry) {
     auto fail = [&](const std::string &why) -> FaultRule {
         throw EmulatorFailure("W95_FAIL: '" + std::string(entry) + "': " + why);
@@ -215,24 +324,36 @@ std::string_view ErrorNameOf(DWORD code) {
     return {};
 }
 
+std::optional<int> ErrnoNamed(std::string_view name) {
+    for (const ErrnoName &e : kErrnoNames)
+        if (EqualsIgnoringAsciiCase(e.name, name)) return e.error;
+    return std::nullopt;
+}
+
+std::string_view ErrnoNameOf(int error) {
+    for (const ErrnoName &e : kErrnoNames)
+        if (e.error == error) return e.name;
+    return {};
+}
+
 void SetFaultPlan(const std::string &list) {
     std::vector<FaultRule> rules;
-    std::string_view rest(list);
-    while (!TrimBlanks(rest).empty()) {
-        std::size_t comma = rest.find(',');
-        std::string_view entry = TrimBlanks(rest.substr(0, comma));
-        if (entry.empty())
-            throw EmulatorFailure("W95_FAIL: empty entry in '" + list + "'");
+    for (std::string_view entry : PlanEntries(list, "W95_FAIL"))
         rules.push_back(ParseRule(entry));
-        if (comma == std::string_view::npos) break;
-        rest.remove_prefix(comma + 1);
-        if (TrimBlanks(rest).empty())
-            throw EmulatorFailure("W95_FAIL: empty entry in '" + list + "'");
-    }
     Process().faults = Faults{std::move(rules), {}};
 }
 
-void ResetFaults() { Process().faults = Faults{}; }
+void SetHostFaultPlan(const std::string &list) {
+    std::vector<HostFaultRule> rules;
+    for (std::string_view entry : PlanEntries(list, "W95_HOST_FAIL"))
+        rules.push_back(ParseHostRule(entry));
+    SetHostFaultRules(std::move(rules), RecordHostFault);
+}
+
+void ResetFaults() {
+    Process().faults = Faults{};
+    SetHostFaultRules({}, nullptr);
+}
 
 DWORD InjectedFault(CallName name) {
     Faults &faults = Process().faults;

@@ -1,6 +1,9 @@
 // W95_FAIL: "CALL=ERROR" or "CALL@N=ERROR", comma-separated. CALL is an
 // emulated call's name in any case; ERROR is a decimal Win32 error code, its
 // name (ERROR_ACCESS_DENIED) or "crash".
+// W95_HOST_FAIL, the same beneath the emulation: "CALL=ERRNO" or
+// "CALL@N=ERRNO", where CALL is a host call of W95_HOST_CALLS (host_calls.h)
+// and ERRNO an errno name (EIO, ENOSPC) or a decimal errno.
 #ifndef W95_FAULT_INJECTION_H
 #define W95_FAULT_INJECTION_H
 
@@ -41,7 +44,18 @@ void SetFaultPlan(const std::string &list);
 // the call compiles: it must be one of W95_CALLS (emulated_calls.h).
 DWORD InjectedFault(CallName call);
 
-// Forgets the plan and the call counts (tests).
+// The errno of a name ("EIO", in any case); nullopt for a name the table
+// does not hold.
+std::optional<int> ErrnoNamed(std::string_view name);
+
+// The name of an errno ("EIO"); empty for one the table does not hold.
+std::string_view ErrnoNameOf(int error);
+
+// Replaces the plan of the host calls (host_calls.h), whose failures are
+// recorded as HostFault events; throws EmulatorFailure naming the bad entry.
+void SetHostFaultPlan(const std::string &list);
+
+// Forgets both plans and the call counts (tests).
 void ResetFaults();
 
 }  // namespace w95

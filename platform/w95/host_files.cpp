@@ -7,7 +7,8 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <fstream>
+
+#include "host_calls.h"
 
 namespace w95 {
 
@@ -64,7 +65,7 @@ DWORD ErrorFromErrno(int error, DWORD missing, DWORD otherwise) {
 int WriteAll(int fd, const void *data, std::size_t size) {
     const char *next = static_cast<const char *>(data);
     while (size > 0) {
-        ssize_t n = ::write(fd, next, size);
+        ssize_t n = HostWrite(fd, next, size);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return errno;
         if (n == 0) return EIO;
@@ -79,27 +80,32 @@ std::optional<ReplaceFailure> ReplaceFileAtomically(
     std::filesystem::path temporary = file;
     temporary += ".w95-new";
     auto fail = [&](const char *step, int error) {
-        ::unlink(temporary.c_str());
+        HostUnlink(temporary.c_str());
         return ReplaceFailure{step, error};
     };
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                    0644);
+    int fd = HostOpen(temporary.c_str(),
+                      O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return fail("write", errno);
     int error = WriteAll(fd, bytes.data(), bytes.size());
-    if (error == 0 && ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && HostFsync(fd) != 0) error = errno;
+    if (HostClose(fd) != 0 && error == 0) error = errno;
     if (error != 0) return fail("write", error);
-    if (::rename(temporary.c_str(), file.c_str()) != 0)
+    if (HostRename(temporary.c_str(), file.c_str()) != 0)
         return fail("replace", errno);
-    // The rename lasts a power loss only once the directory is on disk.
-    std::filesystem::path parent = file.parent_path();
-    if (parent.empty()) parent = ".";
-    int dir = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return ReplaceFailure{"replace", errno};
-    error = ::fsync(dir) != 0 ? errno : 0;
-    ::close(dir);
+    // The rename lasts a power loss only once the folder is on disk.
+    error = FlushFolderOf(file);
     if (error != 0) return ReplaceFailure{"replace", error};
     return std::nullopt;
+}
+
+int FlushFolderOf(const std::filesystem::path &file) {
+    std::filesystem::path parent = file.parent_path();
+    if (parent.empty()) parent = ".";
+    int dir = HostOpen(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return errno;
+    int error = HostFsync(dir) != 0 ? errno : 0;
+    HostClose(dir);
+    return error;
 }
 
 DWORD AttributesOf(const struct stat &st) {
@@ -164,22 +170,42 @@ FILETIME CreationTime(const std::filesystem::path &path,
     return LastWriteTime(st);
 }
 
-std::optional<std::string> ReadWholeHostFile(
-    const std::filesystem::path &file) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(file, ec)) return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    std::string text;
-    if (in) {
-        in.seekg(0, std::ios::end);
-        std::streamoff size = in.tellg();
-        in.seekg(0, std::ios::beg);
-        if (size > 0) {
-            text.resize(static_cast<std::size_t>(size));
-            in.read(text.data(), size);
-        }
+std::optional<std::string> ReadWholeHostFile(const std::filesystem::path &file,
+                                             int *error) {
+    int ignored = 0;
+    if (error == nullptr) error = &ignored;
+    int fd = HostOpen(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno;
+        return std::nullopt;
     }
-    if (!in) return std::nullopt;
+    struct stat st {};
+    std::string text;
+    *error = 0;
+    if (HostFstat(fd, &st) != 0) {
+        *error = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+        *error = EISDIR;
+    } else {
+        // The size is a first guess: the file may grow or shrink meanwhile.
+        text.resize(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1
+                                   : 4096);
+        std::size_t done = 0;
+        for (;;) {
+            if (done == text.size()) text.resize(text.size() * 2);
+            ssize_t n = HostRead(fd, text.data() + done, text.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                *error = errno;
+                break;
+            }
+            if (n == 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        text.resize(done);
+    }
+    HostClose(fd);
+    if (*error != 0) return std::nullopt;
     return text;
 }
 

@@ -26,8 +26,9 @@ DWORD ErrorFromErrno(int error, DWORD missing = ERROR_FILE_NOT_FOUND,
 int WriteAll(int fd, const void *data, std::size_t size);
 
 // The whole content of a regular host file; nullopt when it cannot be opened
-// or read, or is a folder.
-std::optional<std::string> ReadWholeHostFile(const std::filesystem::path &file);
+// or read, or is a folder, with the errno in `*error` when given.
+std::optional<std::string> ReadWholeHostFile(const std::filesystem::path &file,
+                                             int *error = nullptr);
 
 // What ReplaceFileAtomically could not do: "write" the new content or
 // "replace" the old file, and the errno.
@@ -42,6 +43,10 @@ struct ReplaceFailure {
 // the temporary file is removed.
 std::optional<ReplaceFailure> ReplaceFileAtomically(
     const std::filesystem::path &file, std::string_view bytes);
+
+// Flushes the folder of `file`, so that a rename or removal in it lasts a
+// power loss; returns the errno of a failure, or 0.
+int FlushFolderOf(const std::filesystem::path &file);
 
 // The read-only attribute lives in the owner-write bit of the host file.
 // The emulation checks it itself, since a host process running as root

@@ -11,6 +11,7 @@
 
 #include "emulated_process.h"
 #include "fault_injection.h"
+#include "host_calls.h"
 #include "host_files.h"
 #include "machine.h"
 #include "path_resolve.h"
@@ -47,7 +48,11 @@ std::optional<DirectoryName> LookupDirectory(LPCSTR name, DWORD *error) {
     DirectoryName dir;
     dir.windows = *parsed;
     dir.host = *host;
-    dir.exists = ::stat(host->c_str(), &dir.st) == 0;
+    dir.exists = w95::HostStat(host->c_str(), &dir.st) == 0;
+    if (!dir.exists && errno != ENOENT && errno != ENOTDIR) {
+        *error = w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
+        return std::nullopt;
+    }
     return dir;
 }
 
@@ -117,10 +122,10 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
     if (dir->windows.parts.empty())
         return FailWithLastError(ERROR_ACCESS_DENIED);
     struct stat link {};
-    if (dir->exists || ::lstat(dir->host.c_str(), &link) == 0) {
+    if (dir->exists || w95::HostLstat(dir->host.c_str(), &link) == 0) {
         return FailWithLastError(ERROR_ALREADY_EXISTS);
     }
-    if (::mkdir(dir->host.c_str(), 0777) != 0) {
+    if (w95::HostMkdir(dir->host.c_str(), 0777) != 0) {
         return FailWithLastError(
             w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
     }
@@ -143,16 +148,17 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     std::optional<fs::path> current =
         w95::ResolvePath(w95::TheMachine().currentDirectory.c_str(), &ignored);
     struct stat cst {};
-    if (current && ::stat(current->c_str(), &cst) == 0 &&
+    if (current && w95::HostStat(current->c_str(), &cst) == 0 &&
         cst.st_dev == dir->st.st_dev && cst.st_ino == dir->st.st_ino) {
         return FailWithLastError(ERROR_SHARING_VIOLATION);
     }
     struct stat link {};
-    if (::lstat(dir->host.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (w95::HostLstat(dir->host.c_str(), &link) == 0 &&
+        S_ISLNK(link.st_mode)) {
         return FailWithLastError(
             ERROR_DIRECTORY);  // a link is no directory to remove
     }
-    if (::rmdir(dir->host.c_str()) != 0) {
+    if (w95::HostRmdir(dir->host.c_str()) != 0) {
         return FailWithLastError(w95::ErrorFromErrno(errno));
     }
     return TRUE;

@@ -18,6 +18,7 @@
 #include "emulated_process.h"
 #include "fault_injection.h"
 #include "file_names.h"
+#include "host_calls.h"
 #include "host_files.h"
 #include "path_resolve.h"
 
@@ -68,8 +69,8 @@ DWORD SyncSameFile(OpenFile &file, bool self) {
 ssize_t ReadAt(int fd, char *out, std::size_t count, std::int64_t offset) {
     std::size_t done = 0;
     while (done < count) {
-        ssize_t n = ::pread(fd, out + done, count - done,
-                            static_cast<off_t>(offset + done));
+        ssize_t n = w95::HostPread(fd, out + done, count - done,
+                                   static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -84,12 +85,13 @@ ssize_t ReadAt(int fd, char *out, std::size_t count, std::int64_t offset) {
 int WriteAt(int fd, const char *in, std::size_t count, std::int64_t offset) {
     std::size_t done = 0;
     while (done < count) {
-        ssize_t n = ::pwrite(fd, in + done, count - done,
-                             static_cast<off_t>(offset + done));
+        ssize_t n = w95::HostPwrite(fd, in + done, count - done,
+                                    static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return errno;
         }
+        if (n == 0) return EIO;
         done += static_cast<std::size_t>(n);
     }
     return 0;
@@ -108,7 +110,7 @@ std::optional<HostEntry> Lookup(LPCSTR name, DWORD *error) {
     if (!path) return std::nullopt;
     HostEntry entry;
     entry.path = *path;
-    if (::stat(path->c_str(), &entry.st) == 0) {
+    if (w95::HostStat(path->c_str(), &entry.st) == 0) {
         entry.exists = true;
     } else if (errno != ENOENT) {
         *error = w95::ErrorFromErrno(errno);
@@ -117,22 +119,28 @@ std::optional<HostEntry> Lookup(LPCSTR name, DWORD *error) {
     return entry;
 }
 
+// The Win32 error of a failed host write: a full disk stays a full disk,
+// anything without a closer code is a write fault.
+DWORD WriteError(int error) {
+    return w95::ErrorFromErrno(error, ERROR_FILE_NOT_FOUND, ERROR_WRITE_FAULT);
+}
+
 // Copies the bytes of `from` into a new or emptied `to`, with the source's
 // read-only attribute and last-write time. A partial target is removed.
 DWORD CopyHostFile(const HostEntry &from, const fs::path &to) {
-    int in = ::open(from.path.c_str(), O_RDONLY | O_CLOEXEC);
+    int in = w95::HostOpen(from.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return w95::ErrorFromErrno(errno);
-    int out =
-        ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int out = w95::HostOpen(to.c_str(),
+                            O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (out < 0) {
         DWORD e = w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
-        ::close(in);
+        w95::HostClose(in);
         return e;
     }
     DWORD result = ERROR_SUCCESS;
     char buffer[65536];
     for (;;) {
-        ssize_t n = ::read(in, buffer, sizeof buffer);
+        ssize_t n = w95::HostRead(in, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
             result = ERROR_READ_FAULT;
@@ -140,7 +148,7 @@ DWORD CopyHostFile(const HostEntry &from, const fs::path &to) {
         }
         if (n == 0) break;
         if (int error = w95::WriteAll(out, buffer, static_cast<size_t>(n))) {
-            result = w95::ErrorFromErrno(error);
+            result = WriteError(error);
             break;
         }
     }
@@ -149,14 +157,14 @@ DWORD CopyHostFile(const HostEntry &from, const fs::path &to) {
         times[0].tv_sec = 0;
         times[0].tv_nsec = UTIME_NOW;
         times[1] = from.st.st_mtim;
-        ::futimens(out, times);
-        ::fchmod(out, from.st.st_mode & 07777);
+        if (w95::HostFutimens(out, times) != 0 ||
+            w95::HostFchmod(out, from.st.st_mode & 07777) != 0)
+            result = w95::ErrorFromErrno(errno);
     }
-    if (::close(out) != 0 && result == ERROR_SUCCESS) {
-        result = w95::ErrorFromErrno(errno);
-    }
-    ::close(in);
-    if (result != ERROR_SUCCESS) ::unlink(to.c_str());
+    if (w95::HostClose(out) != 0 && result == ERROR_SUCCESS)
+        result = WriteError(errno);
+    w95::HostClose(in);
+    if (result != ERROR_SUCCESS) w95::HostUnlink(to.c_str());
     return result;
 }
 
@@ -189,13 +197,13 @@ DWORD OpenFile::WriteOut() {
     if (writeBehind.empty()) return 0;
     int error = WriteAt(fd, writeBehind.data(), writeBehind.size(), writeStart);
     writeBehind.clear();
-    return error != 0 ? ErrorFromErrno(error) : 0;
+    return error != 0 ? WriteError(error) : 0;
 }
 
 OpenFile::~OpenFile() {
     if (fd < 0) return;
     WriteOut();
-    ::close(fd);
+    HostClose(fd);
 }
 
 void SyncOpenFiles() {
@@ -284,18 +292,24 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
     flags |= wantWrite ? O_RDWR : O_RDONLY;
     mode_t mode =
         (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-    int fd = ::open(entry->path.c_str(), flags, mode);
+    int fd = w95::HostOpen(entry->path.c_str(), flags, mode);
     if (fd < 0) {
         SetLastError(w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
         return INVALID_HANDLE_VALUE;
     }
+    // Which host file it is decides what other handles see of its writes.
+    struct stat opened {};
+    if (w95::HostFstat(fd, &opened) != 0) {
+        DWORD e = w95::ErrorFromErrno(errno);
+        w95::HostClose(fd);
+        if (!existed) w95::HostUnlink(entry->path.c_str());
+        SetLastError(e);
+        return INVALID_HANDLE_VALUE;
+    }
     auto file = std::make_unique<OpenFile>();
     file->fd = fd;
-    struct stat opened {};
-    if (::fstat(fd, &opened) == 0) {
-        file->device = opened.st_dev;
-        file->inode = opened.st_ino;
-    }
+    file->device = opened.st_dev;
+    file->inode = opened.st_ino;
     for (auto &[handle, other] : Files().files) {
         if (!SameHostFile(*other, *file)) continue;
         ++other->sharers;
@@ -394,7 +408,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
     if (nNumberOfBytesToWrite >= kBufferBytes) {
         if (int error =
                 WriteAt(file->fd, in, nNumberOfBytesToWrite, file->position)) {
-            return FailWithLastError(w95::ErrorFromErrno(error));
+            return FailWithLastError(WriteError(error));
         }
     } else {
         if (gathered == 0) {
@@ -437,7 +451,10 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
             return INVALID_SET_FILE_POINTER;
         }
         struct stat st {};
-        ::fstat(file->fd, &st);
+        if (w95::HostFstat(file->fd, &st) != 0) {
+            SetLastError(w95::ErrorFromErrno(errno));
+            return INVALID_SET_FILE_POINTER;
+        }
         base = st.st_size;
     } else if (dwMoveMethod != FILE_BEGIN) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -463,7 +480,8 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
     if (file == nullptr) return FailWithLastError(ERROR_INVALID_HANDLE);
     if (!file->canWrite) return FailWithLastError(ERROR_ACCESS_DENIED);
     if (DWORD e = SyncSameFile(*file, true)) return FailWithLastError(e);
-    if (::fsync(file->fd) != 0) return FailWithLastError(ERROR_WRITE_FAULT);
+    if (w95::HostFsync(file->fd) != 0)
+        return FailWithLastError(WriteError(errno));
     return TRUE;
 }
 
@@ -473,8 +491,7 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
         return INVALID_FILE_SIZE;
     }
     OpenFile *file = Files().Find(hFile);
-    struct stat st {};
-    if (file == nullptr || ::fstat(file->fd, &st) != 0) {
+    if (file == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_FILE_SIZE;
     }
@@ -482,7 +499,11 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
         SetLastError(e);
         return INVALID_FILE_SIZE;
     }
-    ::fstat(file->fd, &st);
+    struct stat st {};
+    if (w95::HostFstat(file->fd, &st) != 0) {
+        SetLastError(w95::ErrorFromErrno(errno));
+        return INVALID_FILE_SIZE;
+    }
     std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
     if (lpFileSizeHigh != nullptr) {
         *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
@@ -501,9 +522,8 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime,
     struct stat st {};
     if (file == nullptr) return FailWithLastError(ERROR_INVALID_HANDLE);
     if (DWORD e = SyncSameFile(*file, true)) return FailWithLastError(e);
-    if (::fstat(file->fd, &st) != 0) {
-        return FailWithLastError(ERROR_INVALID_HANDLE);
-    }
+    if (w95::HostFstat(file->fd, &st) != 0)
+        return FailWithLastError(w95::ErrorFromErrno(errno));
     if (lpCreationTime != nullptr) {
         char link[64];
         std::snprintf(link, sizeof link, "/proc/self/fd/%d", file->fd);
@@ -528,7 +548,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     int fd = it->second->fd;
     it->second->fd = -1;
     files.erase(it);
-    if (::close(fd) != 0 && written == 0) written = ERROR_WRITE_FAULT;
+    if (w95::HostClose(fd) != 0 && written == 0) written = WriteError(errno);
     if (written != 0) return FailWithLastError(written);
     return TRUE;
 }
@@ -569,7 +589,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     std::optional<HostEntry> entry = Lookup(lpFileName, &error);
     if (!entry) return FailWithLastError(error);
     struct stat link {};
-    if (::lstat(entry->path.c_str(), &link) != 0) {
+    if (w95::HostLstat(entry->path.c_str(), &link) != 0) {
         return FailWithLastError(ERROR_FILE_NOT_FOUND);
     }
     if (entry->exists) {
@@ -579,7 +599,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         if (Files().IsOpen(entry->st))
             return FailWithLastError(ERROR_SHARING_VIOLATION);
     }
-    if (::unlink(entry->path.c_str()) != 0) {
+    if (w95::HostUnlink(entry->path.c_str()) != 0) {
         return FailWithLastError(w95::ErrorFromErrno(errno));
     }
     return TRUE;
@@ -615,7 +635,7 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
         }
         if (target == from->path) return TRUE;
     }
-    if (::rename(from->path.c_str(), target.c_str()) == 0) return TRUE;
+    if (w95::HostRename(from->path.c_str(), target.c_str()) == 0) return TRUE;
     if (errno != EXDEV) return FailWithLastError(w95::ErrorFromErrno(errno));
     // Another drive on another host file system: files are copied and the
     // original removed; directories cannot move between drives.
@@ -623,7 +643,12 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
         return FailWithLastError(ERROR_NOT_SAME_DEVICE);
     DWORD result = CopyHostFile(*from, target);
     if (result != ERROR_SUCCESS) return FailWithLastError(result);
-    ::unlink(from->path.c_str());
+    // A file that stays where it was is no move: the copy goes again.
+    if (w95::HostUnlink(from->path.c_str()) != 0) {
+        DWORD e = w95::ErrorFromErrno(errno);
+        w95::HostUnlink(target.c_str());
+        return FailWithLastError(e);
+    }
     return TRUE;
 }
 
@@ -640,7 +665,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     } else {
         mode |= S_IWUSR;
     }
-    if (::chmod(entry->path.c_str(), mode) != 0) {
+    if (w95::HostChmod(entry->path.c_str(), mode) != 0) {
         return FailWithLastError(w95::ErrorFromErrno(errno));
     }
     return TRUE;

@@ -2,17 +2,19 @@
 //
 // A search takes its matches at FindFirstFileA, sorted by name without
 // regard to case, and hands them out one by one.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "fault_injection.h"
@@ -20,6 +22,7 @@
 #include "path_resolve.h"
 #include "emulated_process.h"
 #include "find_pattern.h"
+#include "host_calls.h"
 #include "host_files.h"
 
 namespace fs = std::filesystem;
@@ -30,10 +33,21 @@ using w95::Search;
 
 w95::Searches &Searches() { return w95::Process().searches; }
 
+struct CloseDir {
+    void operator()(DIR *dir) const { ::closedir(dir); }
+};
+
+// What a search shows of `host` under `name`: false for an entry it leaves
+// out (a dangling link, a name too long), or with `*error` set for one that
+// could not be looked at.
 bool Describe(const fs::path &host, const std::string &name,
-              WIN32_FIND_DATAA *data) {
+              WIN32_FIND_DATAA *data, DWORD *error) {
     struct stat st {};
-    if (::stat(host.c_str(), &st) != 0) return false;  // a dangling link
+    if (w95::HostStat(host.c_str(), &st) != 0) {
+        if (errno != ENOENT && errno != ELOOP)
+            *error = w95::ErrorFromErrno(errno);
+        return false;
+    }
     if (name.size() >= sizeof data->cFileName) return false;
     std::memset(data, 0, sizeof *data);
     data->dwFileAttributes = w95::AttributesOf(st);
@@ -78,22 +92,49 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName,
     std::string pattern = path->parts.back();
     path->parts.pop_back();
     std::optional<fs::path> dir = w95::ResolveWindowsPath(*path, &error);
-    std::error_code ec;
-    if (!dir || !fs::is_directory(*dir, ec)) {
-        SetLastError(dir ? ERROR_PATH_NOT_FOUND : error);
+    if (!dir) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::unique_ptr<DIR, CloseDir> listing(w95::HostOpendir(dir->c_str()));
+    if (!listing) {
+        SetLastError(errno == ENOENT || errno == ENOTDIR
+                         ? ERROR_PATH_NOT_FOUND
+                         : w95::ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
     }
 
+    error = ERROR_SUCCESS;
     Search search;
     WIN32_FIND_DATAA data;
     std::vector<WIN32_FIND_DATAA> names;
-    fs::directory_iterator it(*dir, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    for (;;) {
+        errno = 0;
+        struct dirent *entry = w95::HostReaddir(listing.get());
+        if (entry == nullptr) {
+            if (errno == 0) break;
+            SetLastError(errno == EIO ? ERROR_READ_FAULT
+                                      : w95::ErrorFromErrno(errno));
+            return INVALID_HANDLE_VALUE;
+        }
+        std::string_view hostName = entry->d_name;
+        if (hostName == "." || hostName == "..") continue;
         std::optional<std::string> name =
-            w95::HostToAnsi(it->path().filename().string());
+            w95::HostToAnsi(std::string(hostName));
         if (!name || !w95::MatchesPattern(pattern, *name)) continue;
-        if (it->is_symlink(ec) && !w95::InsideMachine(it->path())) continue;
-        if (Describe(it->path(), *name, &data)) names.push_back(data);
+        fs::path host = *dir / hostName;
+        bool link = entry->d_type == DT_LNK;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            link =
+                w95::HostLstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+        }
+        if (link && !w95::InsideMachine(host)) continue;
+        if (Describe(host, *name, &data, &error)) names.push_back(data);
+        if (error != ERROR_SUCCESS) {
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
     }
     std::sort(names.begin(), names.end(),
               [](const WIN32_FIND_DATAA &a, const WIN32_FIND_DATAA &b) {
@@ -107,8 +148,12 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName,
             fs::path host =
                 std::string(dots) == "." ? *dir : dir->parent_path();
             if (w95::MatchesPattern(pattern, dots) &&
-                Describe(host, dots, &data)) {
+                Describe(host, dots, &data, &error)) {
                 search.found.push_back(data);
+            }
+            if (error != ERROR_SUCCESS) {
+                SetLastError(error);
+                return INVALID_HANDLE_VALUE;
             }
         }
     }

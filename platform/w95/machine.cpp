@@ -5,11 +5,12 @@
 #include <chrono>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <cstring>
+#include <optional>
 #include <system_error>
 
 #include "emulator_error.h"
+#include "host_files.h"
 #include "path_resolve.h"
 #include "registry_store.h"
 #include "text_helpers.h"
@@ -166,14 +167,13 @@ void LoadMachine(const std::filesystem::path &directory) {
 
     MachineSettings settings;
     fs::path ini = root / "machine.ini";
-    if (fs::exists(ini, ec)) {
-        std::ifstream in(ini, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (!in && !in.eof())
-            throw EmulatorFailure("cannot read " + ini.string());
-        settings = ParseMachineIni(text.str(), ini.string());
-    }
+    int error = 0;
+    std::optional<std::string> text = ReadWholeHostFile(ini, &error);
+    if (text)
+        settings = ParseMachineIni(*text, ini.string());
+    else if (error != ENOENT)
+        throw EmulatorFailure("cannot read " + ini.string() + ": " +
+                              std::strerror(error));
 
     LoadRegistry(root / "registry.reg", settings.registryWrite);
 

@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <system_error>
 
 #include "emulator_error.h"
+#include "host_calls.h"
 #include "host_files.h"
 
 namespace fs = std::filesystem;
@@ -101,18 +101,6 @@ bool NextRecord(std::string_view text, std::size_t *pos,
                           std::strerror(error));
 }
 
-// Flushes the folder of `file`, so that a rename or removal in it lasts a
-// power loss; returns the errno of a failure, or 0.
-int FlushFolderOf(const fs::path &file) {
-    fs::path parent = file.parent_path();
-    if (parent.empty()) parent = ".";
-    int dir = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return errno;
-    int error = ::fsync(dir) != 0 ? errno : 0;
-    ::close(dir);
-    return error;
-}
-
 }  // namespace
 
 fs::path ChangeLogFileOf(const fs::path &registry) {
@@ -148,8 +136,11 @@ ChangeLogContents ReadChangeLog(const fs::path &log, std::string_view base) {
     if (!fs::exists(status)) return contents;
     contents.exists = true;
     std::optional<std::string> read;
-    if (fs::is_regular_file(status)) read = ReadWholeHostFile(log);
-    if (!read) throw EmulatorFailure(log.string() + ": cannot be read");
+    int error = EISDIR;
+    if (fs::is_regular_file(status)) read = ReadWholeHostFile(log, &error);
+    if (!read)
+        throw EmulatorFailure(log.string() +
+                              ": cannot be read: " + std::strerror(error));
     const std::string &text = *read;
 
     std::size_t pos = 0;
@@ -182,7 +173,7 @@ ChangeLogWriter &ChangeLogWriter::operator=(ChangeLogWriter &&other) noexcept {
 }
 
 void ChangeLogWriter::Close() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) HostClose(fd_);
     fd_ = -1;
 }
 
@@ -194,15 +185,15 @@ void ChangeLogWriter::Fail(const char *step, int error) {
 void ChangeLogWriter::Continue(const fs::path &log, std::uint64_t wholeSize) {
     Close();
     path_ = log;
-    fd_ = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    fd_ = HostOpen(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd_ < 0) Fail("open", errno);
     // A torn record after the last whole one goes, durably, before anything
     // is appended behind it.
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) Fail("open", errno);
+    if (HostFstat(fd_, &st) != 0) Fail("open", errno);
     if (static_cast<std::uint64_t>(st.st_size) != wholeSize &&
-        (::ftruncate(fd_, static_cast<off_t>(wholeSize)) != 0 ||
-         ::fsync(fd_) != 0))
+        (HostFtruncate(fd_, static_cast<off_t>(wholeSize)) != 0 ||
+         HostFsync(fd_) != 0))
         Fail("cut off a torn record", errno);
 }
 
@@ -212,7 +203,7 @@ void ChangeLogWriter::Start(const fs::path &log, std::string_view base) {
     if (std::optional<ReplaceFailure> failure = ReplaceFileAtomically(
             log, FramedLogRecord(FirstRecordPayload(base))))
         FailOn(log, failure->step, failure->error);
-    fd_ = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    fd_ = HostOpen(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd_ < 0) Fail("open", errno);
 }
 
@@ -221,11 +212,11 @@ void ChangeLogWriter::Append(std::string_view payload) {
     // One write() per record: a torn record is always the last one.
     if (int error = WriteAll(fd_, record.data(), record.size()))
         Fail("write", error);
-    if (::fdatasync(fd_) != 0) Fail("write", errno);
+    if (HostFdatasync(fd_) != 0) Fail("write", errno);
 }
 
 void RemoveChangeLog(const fs::path &log) {
-    if (::unlink(log.c_str()) != 0) {
+    if (HostUnlink(log.c_str()) != 0) {
         if (errno == ENOENT) return;
         FailOn(log, "remove", errno);
     }

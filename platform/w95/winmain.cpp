@@ -74,6 +74,7 @@ int main(int argc, char **argv) {
             throw w95::EmulatorFailure(
                 "W95_MACHINE is not set: name the machine directory");
         w95::SetFaultPlan(Environment("W95_FAIL"));
+        w95::SetHostFaultPlan(Environment("W95_HOST_FAIL"));
         w95::SetScriptedAnswers(Environment("W95_ANSWERS"));
         w95::LoadMachine(machine);
         std::string cwd = Environment("W95_CWD");

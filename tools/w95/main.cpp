@@ -133,6 +133,9 @@ int main(int argc, char **argv) {
     cmd->add_option("--fail", run.fail,
                     "fault injection, CALL=ERROR or CALL@N=ERROR, "
                     "comma-separated (W95_FAIL)");
+    cmd->add_option("--host-fail", run.hostFail,
+                    "host call failures beneath the emulation, CALL=ERRNO or "
+                    "CALL@N=ERRNO, comma-separated (W95_HOST_FAIL)");
     cmd->add_option("PROGRAM", run.command,
                     "after --: the native program (setup, parlod, ... next to "
                     "w95, or a path) and its arguments")
@@ -163,7 +166,10 @@ int main(int argc, char **argv) {
                              "List the emulated calls that W95_FAIL takes, one "
                              "a line; calls that can only crash are marked "
                              "crash-only");
-    cmd->callback([&] { action = [] { return tool::ListCalls(); }; });
+    bool hostCalls = false;
+    cmd->add_flag("--host", hostCalls,
+                  "list the host calls that W95_HOST_FAIL takes instead");
+    cmd->callback([&] { action = [&] { return tool::ListCalls(hostCalls); }; });
 
     CLI::App *reg =
         app.add_subcommand("reg", "Read and change a machine's registry");

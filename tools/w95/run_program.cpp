@@ -10,6 +10,7 @@
 
 #include "code_page.h"
 #include "emulated_calls.h"
+#include "host_calls.h"
 #include "tool.h"
 
 extern char **environ;
@@ -93,13 +94,19 @@ int RunOnMachine(const RunOptions &options) {
     set("W95_ANSWERS", options.answers);
     set("W95_TRANSCRIPT", options.transcript);
     set("W95_FAIL", options.fail);
+    set("W95_HOST_FAIL", options.hostFail);
     return RunNative(program,
                      std::vector<std::string>(options.command.begin() + 1,
                                               options.command.end()),
                      env);
 }
 
-int ListCalls() {
+int ListCalls(bool host) {
+    if (host) {
+        for (std::string_view name : w95::kHostCallNames)
+            std::printf("%.*s\n", static_cast<int>(name.size()), name.data());
+        return kOk;
+    }
     for (const w95::CallInfo &call : w95::kCalls) {
         if (call.kind == w95::CallKind::OnlyCrash)
             std::printf("%.*s crash-only\n", static_cast<int>(call.name.size()),

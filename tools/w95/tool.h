@@ -38,7 +38,7 @@ int BootMachine(const std::string &dir);
 
 struct RunOptions {
     std::string machine;
-    std::optional<std::string> cwd, answers, transcript, fail;
+    std::optional<std::string> cwd, answers, transcript, fail, hostFail;
     std::vector<std::string> command;  // the program, then its arguments
 };
 int RunOnMachine(const RunOptions &options);
@@ -67,7 +67,7 @@ int RegQuery(const RegOptions &options);
 int RegAdd(const RegOptions &options);
 int RegDelete(const RegOptions &options);
 
-int ListCalls();
+int ListCalls(bool host);
 
 // The folder that holds the tool itself (build/bin): the native programs
 // lie next to it.
