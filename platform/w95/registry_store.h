@@ -132,6 +132,7 @@ class Registry {
     std::shared_ptr<RegKey> users_;
     unsigned long long changes_ = 0;
     unsigned long long writtenChanges_ = 0;  // changes_ at load or write
+    std::size_t textSize_ = 0;  // of registry.reg as last read or written
     std::unordered_map<std::uintptr_t, std::weak_ptr<RegKey>> handles_;
     std::uintptr_t nextHandle_ = 0x1000;
 
