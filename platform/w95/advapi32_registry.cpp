@@ -413,7 +413,7 @@ LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
         std::string text((std::istreambuf_iterator<char>(in)),
                          std::istreambuf_iterator<char>());
         if (in.bad()) return ERROR_REGISTRY_IO_FAILED;
-        auto restored = std::make_shared<RegKey>("");
+        auto restored = RegKey::NewRoot("");
         try {
             w95::ParseSavedKey(text, lpFile, *restored);
         } catch (const w95::EmulatorFailure &) {

@@ -389,7 +389,7 @@ void Registry::ReplayLog(const std::vector<std::string> &records,
             CanonicalKeyPath c = Canonical(*root, parts);
             RegKey *key = c.users ? users_.get() : localMachine_.get();
             for (std::string_view part : c.parts) key = &key->Child(part);
-            auto restored = std::make_shared<RegKey>("");
+            auto restored = RegKey::NewRoot("");
             ParseSavedKey(body, where, *restored);
             key->TakeContentOf(*restored);
         } else {
@@ -454,14 +454,19 @@ void ParseSavedKey(std::string_view text, const std::string &source,
 }
 
 std::string Registry::WholeText() const {
+    std::string out;
+    WholeTextInto(out);
+    return out;
+}
+
+void Registry::WholeTextInto(std::string &out) const {
     // One buffer for the whole text, sized from the last one read or
     // written so that it is rarely grown.
-    std::string out;
+    out.clear();
     out.reserve(textSize_ + textSize_ / 8 + 4096);
     regedit4::AppendHeader(out);
     regedit4::AppendTree(out, localMachine_->name, *localMachine_);
     regedit4::AppendTree(out, users_->name, *users_);
-    return out;
 }
 
 std::string Registry::ExportText(const std::string &keyPath) const {
@@ -543,7 +548,14 @@ void Registry::WriteBack(const fs::path &file) {
     // A copy written elsewhere leaves this registry's own files alone.
     bool own = ChangeLogFileOf(file) == logFile_;
     if (HasUnsavedChanges()) {
-        std::string text = WholeText();
+        std::string text;
+        // Without a change log the text last read or written is never
+        // hashed: its memory, already touched, takes the new text.
+        if (write_ == RegistryWrite::AtExit && baseText_) {
+            text = std::move(*baseText_);
+            baseText_.reset();
+        }
+        WholeTextInto(text);
         if (std::optional<ReplaceFailure> failure =
                 ReplaceFileAtomically(file, text))
             throw EmulatorFailure(file.string() + ": cannot " + failure->step +

@@ -116,6 +116,7 @@ class Registry {
   private:
     void Changed() { ++changes_; }
     std::string WholeText() const;
+    void WholeTextInto(std::string &out) const;
     // Whether changes go to the change log now.
     bool Logging() const {
         return write_ == RegistryWrite::EachChange && logFailure_.empty();

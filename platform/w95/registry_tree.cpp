@@ -2,7 +2,11 @@
 // and the roots' names and aliases.
 #include "registry_tree.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 #include <cstdint>
 #include <cstring>
 
@@ -13,9 +17,10 @@ namespace {
 // Keys with more entries than this look names up through a hash index.
 constexpr std::size_t kIndexThreshold = 8;
 
-// Arena blocks: large enough that a big registry takes few of them, small
-// enough that an empty one costs little.
-constexpr std::size_t kArenaBlock = 1 << 20;
+// Arena blocks: the size of a large page, and aligned to it, so that the
+// system can back a large registry with few large pages instead of many
+// small ones (each first touch of a small page costs a fault).
+constexpr std::size_t kArenaBlock = 2 << 20;
 
 // The allocator through which a key and its shared_ptr control block are
 // made in an arena. It holds the arena, so the memory stays while any
@@ -33,7 +38,9 @@ struct ArenaAllocator {
     T *allocate(std::size_t n) {
         return static_cast<T *>(arena->Allocate(n * sizeof(T), alignof(T)));
     }
-    void deallocate(T *, std::size_t) {}
+    void deallocate(T *p, std::size_t n) {
+        arena->Release(p, n * sizeof(T), alignof(T));
+    }
 
     template <class U>
     bool operator==(const ArenaAllocator<U> &other) const {
@@ -53,19 +60,42 @@ std::shared_ptr<RegKey> MakeKey(std::string name, RegArena *arena) {
 // ----------------------------------------------------------------- arena
 
 void *RegArena::Allocate(std::size_t size, std::size_t align) {
+    if (size == 0) size = 1;
+    if (size <= kReusedSize && align <= kGrain) {
+        std::size_t unit = (size + kGrain - 1) / kGrain;
+        if (void *p = reused_[unit]) {
+            std::memcpy(&reused_[unit], p, sizeof(void *));
+            return p;
+        }
+        size = unit * kGrain;
+        align = kGrain;
+    }
     auto at = reinterpret_cast<std::uintptr_t>(next_);
     std::uintptr_t aligned = (at + align - 1) & ~(std::uintptr_t(align) - 1);
     if (!next_ || aligned + size > reinterpret_cast<std::uintptr_t>(end_)) {
-        std::size_t blockSize = std::max(kArenaBlock, size + align);
-        blocks_.push_back(
-            std::make_unique_for_overwrite<std::byte[]>(blockSize));
-        next_ = blocks_.back().get();
+        std::size_t blockSize =
+            (size + align + kArenaBlock - 1) / kArenaBlock * kArenaBlock;
+        auto *block = static_cast<std::byte *>(
+            std::aligned_alloc(kArenaBlock, blockSize));
+        if (!block) throw std::bad_alloc();
+        blocks_.emplace_back(block);
+        // Only advice: where large pages are not to be had, small ones do.
+        ::madvise(block, blockSize, MADV_HUGEPAGE);
+        next_ = block;
         end_ = next_ + blockSize;
         at = reinterpret_cast<std::uintptr_t>(next_);
         aligned = (at + align - 1) & ~(std::uintptr_t(align) - 1);
     }
     next_ = reinterpret_cast<std::byte *>(aligned + size);
     return reinterpret_cast<void *>(aligned);
+}
+
+void RegArena::Release(void *p, std::size_t size, std::size_t align) {
+    if (size == 0) size = 1;
+    if (size > kReusedSize || align > kGrain) return;  // kept until the end
+    std::size_t unit = (size + kGrain - 1) / kGrain;
+    std::memcpy(p, &reused_[unit], sizeof(void *));
+    reused_[unit] = p;
 }
 
 // ------------------------------------------------------------------- key
@@ -124,7 +154,7 @@ void RegKey::IndexChildren() {
     }
     std::size_t size = 16;
     while (size < children_.size() * 2) size *= 2;
-    if (!childIndex_) childIndex_ = std::make_unique<ChildIndex>();
+    if (!childIndex_) childIndex_ = std::make_unique<ChildIndex>(arena_);
     childIndex_->slots.assign(size, nullptr);
     for (const auto &c : children_) childIndex_->Insert(c.get());
 }

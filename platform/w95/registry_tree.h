@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,10 +21,12 @@
 namespace w95 {
 
 // Memory for the keys of one registry, handed out from large blocks and
-// given back all at once. Each key taken from it holds it (through its
-// allocation), so it lasts until the last key and handle are gone; keys are
-// never given back one by one, which makes making and dropping a tree of
-// hundreds of thousands of keys cost little more than touching its memory.
+// given back to the system all at once. Each key taken from it holds it
+// (through its allocation), so it lasts until the last key and handle are
+// gone. Pieces given back (a list that grew, a value that changed) are kept
+// by size and handed out again, so the tree takes little more memory than
+// it holds. Making and dropping a tree of hundreds of thousands of keys
+// costs little more than touching its memory.
 class RegArena : public std::enable_shared_from_this<RegArena> {
   public:
     RegArena() = default;
@@ -31,9 +34,19 @@ class RegArena : public std::enable_shared_from_this<RegArena> {
     RegArena &operator=(const RegArena &) = delete;
 
     void *Allocate(std::size_t size, std::size_t align);
+    void Release(void *p, std::size_t size, std::size_t align);
 
   private:
-    std::vector<std::unique_ptr<std::byte[]>> blocks_;
+    // Pieces given back, by size in units of kGrain up to kReusedSize; a
+    // piece holds the next of its size in its first bytes.
+    static constexpr std::size_t kGrain = 16;
+    static constexpr std::size_t kReusedSize = 4096;
+    void *reused_[kReusedSize / kGrain + 1] = {};
+
+    struct FreeBlock {
+        void operator()(std::byte *block) const { std::free(block); }
+    };
+    std::vector<std::unique_ptr<std::byte, FreeBlock>> blocks_;
     std::byte *next_ = nullptr;
     std::byte *end_ = nullptr;
 };
@@ -60,7 +73,10 @@ struct RegAllocator {
         return std::allocator<T>().allocate(n);
     }
     void deallocate(T *p, std::size_t n) {
-        if (!arena) std::allocator<T>().deallocate(p, n);
+        if (arena)
+            arena->Release(p, n * sizeof(T), alignof(T));
+        else
+            std::allocator<T>().deallocate(p, n);
     }
     RegAllocator select_on_container_copy_construction() const { return {}; }
     template <class U>
@@ -132,7 +148,9 @@ class RegKey : public std::enable_shared_from_this<RegKey> {
     // power of two at least twice their number; one allocation, not one per
     // entry.
     struct ChildIndex {
-        std::vector<RegKey *> slots;
+        explicit ChildIndex(RegArena *arena)
+            : slots(RegAllocator<RegKey *>(arena)) {}
+        std::vector<RegKey *, RegAllocator<RegKey *>> slots;
         void Insert(RegKey *key);
         RegKey *Find(std::string_view childName, std::size_t hash) const;
     };
