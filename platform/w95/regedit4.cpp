@@ -346,6 +346,30 @@ void AppendValue(std::string &out, const RegValue &value, bool wrap) {
     out += lineEnd;
 }
 
+std::size_t TreeTextBound(std::size_t pathLength, const RegKey &key) {
+    struct Frame {
+        const RegKey *key;
+        std::size_t pathLength;
+    };
+    std::size_t total = 0;
+    std::vector<Frame> pending{{&key, pathLength}};
+    while (!pending.empty()) {
+        Frame f = pending.back();
+        pending.pop_back();
+        total += f.pathLength + 6;  // [path] CR LF, CR LF after the values
+        for (const RegValue &v : f.key->Values()) {
+            // Every character of the name and of text doubled by escapes
+            // at most; a byte of hex data takes "xx," and each wrapped line
+            // "\ CR LF" and two blanks (a line holds at least 20 bytes).
+            std::size_t n = v.data.size();
+            total += 2 * v.name.size() + 3 + 24 + 2 * n + 3 * n + n / 4 + 2;
+        }
+        for (const auto &c : f.key->Children())
+            pending.push_back({c.get(), f.pathLength + 1 + c->name.size()});
+    }
+    return total;
+}
+
 void AppendTree(std::string &out, const std::string &path, const RegKey &key) {
     struct Frame {
         const RegKey *key;

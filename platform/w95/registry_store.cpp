@@ -439,6 +439,7 @@ std::optional<RegRoot> RegRootOfHandle(HKEY key) {
 
 std::string SavedKeyText(const std::string &path, const RegKey &key) {
     std::string out;
+    out.reserve(16 + regedit4::TreeTextBound(path.size(), key));
     regedit4::AppendHeader(out);
     regedit4::AppendTree(out, path, key);
     return out;
