@@ -1,8 +1,10 @@
-// The registry's cost: loading and writing a large registry.reg, and
-// enumerating subkeys by index as the key grows.
+// The registry's cost: loading and writing a large registry.reg (in MB/s),
+// saving and restoring a key as text, and enumerating and opening subkeys
+// as a key grows.
 #include <benchmark/benchmark.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -69,16 +71,42 @@ fs::path WriteTemporary(const std::string &name, const std::string &text) {
 // 100,000 keys carrying 300,000 values.
 constexpr int kLargeKeys = 111300;
 
+// Loading registry.reg: reading, parsing and building the tree. Dropping
+// the tree loaded before is left out of the time (a run loads once and
+// never drops it).
 void BM_LoadRegistry(benchmark::State &state) {
     std::string text = LargeRegistryText(kLargeKeys);
     fs::path file = WriteTemporary("w95_registry_bench_load.reg", text);
-    for (auto _ : state) w95::LoadRegistry(file);
+    for (auto _ : state) {
+        state.PauseTiming();
+        w95::ResetRegistry();
+        state.ResumeTiming();
+        w95::LoadRegistry(file);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(text.size()));
     state.counters["values"] = CountValues(text);
     state.counters["MB"] = text.size() / 1e6;
     fs::remove(file);
 }
 BENCHMARK(BM_LoadRegistry)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Dropping such a tree, as the next load or a reset does.
+void BM_DropRegistry(benchmark::State &state) {
+    std::string text = LargeRegistryText(kLargeKeys);
+    fs::path file = WriteTemporary("w95_registry_bench_drop.reg", text);
+    for (auto _ : state) {
+        state.PauseTiming();
+        w95::LoadRegistry(file);
+        state.ResumeTiming();
+        w95::ResetRegistry();
+    }
+    fs::remove(file);
+}
+BENCHMARK(BM_DropRegistry)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Writing registry.reg back after a change: the text and the atomic
+// replacement of the file (written and flushed to the disk).
 void BM_WriteBackRegistry(benchmark::State &state) {
     std::string text = LargeRegistryText(kLargeKeys);
     fs::path file = WriteTemporary("w95_registry_bench_save.reg", text);
@@ -92,9 +120,45 @@ void BM_WriteBackRegistry(benchmark::State &state) {
         registry.SetValue(enumKey, "Bench", REG_BINARY, &flag, 1);
         registry.WriteBack(file);
     }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(fs::file_size(file)));
     fs::remove(file);
 }
 BENCHMARK(BM_WriteBackRegistry)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The text of registry.reg alone, without the file: what RegSaveKeyA
+// costs for the whole of HKEY_LOCAL_MACHINE before its write.
+void BM_RegistryText(benchmark::State &state) {
+    std::string text = LargeRegistryText(kLargeKeys);
+    std::size_t size = 0;
+    for (auto _ : state) {
+        std::string out = w95::ExportRegistryText("HKEY_LOCAL_MACHINE");
+        size = out.size();
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(size));
+}
+BENCHMARK(BM_RegistryText)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Reading such a saved key back, as RegRestoreKeyA does, into a key of
+// its own (dropping it left out of the time).
+void BM_ParseSavedKey(benchmark::State &state) {
+    LargeRegistryText(kLargeKeys);
+    std::string saved = w95::ExportRegistryText("HKEY_LOCAL_MACHINE");
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto into = w95::RegKey::NewRoot("");
+        state.ResumeTiming();
+        w95::ParseSavedKey(saved, "saved", *into);
+        state.PauseTiming();
+        into.reset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(saved.size()));
+}
+BENCHMARK(BM_ParseSavedKey)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // RegEnumKeyA at the last index of a key with N subkeys: the same cost
 // whatever N.

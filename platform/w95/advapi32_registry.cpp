@@ -413,7 +413,7 @@ LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
             return ERROR_REGISTRY_IO_FAILED;
         }
         const std::string &text = *read;
-        auto restored = std::make_shared<RegKey>("");
+        auto restored = RegKey::NewRoot("");
         try {
             w95::ParseSavedKey(text, lpFile, *restored);
         } catch (const w95::EmulatorFailure &) {

@@ -154,7 +154,7 @@ MachineSettings ParseMachineIni(const std::string &text,
     return settings;
 }
 
-void LoadMachine(const std::filesystem::path &directory) {
+void LoadMachine(const std::filesystem::path &directory, bool registry) {
     namespace fs = std::filesystem;
     std::error_code ec;
     if (!fs::is_directory(directory, ec))
@@ -175,7 +175,7 @@ void LoadMachine(const std::filesystem::path &directory) {
         throw EmulatorFailure("cannot read " + ini.string() + ": " +
                               std::strerror(error));
 
-    LoadRegistry(root / "registry.reg", settings.registryWrite);
+    if (registry) LoadRegistry(root / "registry.reg", settings.registryWrite);
 
     Machine &theMachine = TheMachine();
     theMachine.directory = root;

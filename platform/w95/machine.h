@@ -13,10 +13,11 @@
 namespace w95 {
 
 // Makes `directory` the machine of this process: reads its machine.ini
-// (absent means the defaults) and its registry, and starts the clock.
-// Throws EmulatorFailure for a missing or malformed machine, leaving the
-// previous machine in place.
-void LoadMachine(const std::filesystem::path &directory);
+// (absent means the defaults) and, unless `registry` is false (a caller
+// that only looks at the machine's files), its registry, and starts the
+// clock. Throws EmulatorFailure for a missing or malformed machine,
+// leaving the previous machine in place.
+void LoadMachine(const std::filesystem::path &directory, bool registry = true);
 
 // Makes `windowsPath` ("A:", "C:\WINDOWS") the current directory; throws
 // EmulatorFailure when it is not an absolute path of an existing folder.

@@ -27,6 +27,12 @@ int HexValue(char c) {
 
 bool OnlyBlanks(std::string_view s) { return TrimBlanks(s).empty(); }
 
+// Where the next '"' or '\\' lies in s from `from` on; s.size() for none.
+std::size_t QuoteOrBackslash(std::string_view s, std::size_t from) {
+    while (from < s.size() && s[from] != '"' && s[from] != '\\') ++from;
+    return from;
+}
+
 // The text, line by line; LF or CR LF ends a line.
 class Lines {
   public:
@@ -88,15 +94,15 @@ class Reader {
         std::string_view rootName = inner.substr(0, slash);
         std::optional<RegRoot> root = RegRootByName(rootName);
         if (!root) Error("unknown root key \"" + std::string(rootName) + "\"");
-        std::vector<std::string_view> path;
+        path_.clear();
         if (slash != std::string_view::npos)
-            path = SplitKeyPath(inner.substr(slash + 1));
+            SplitKeyPathInto(inner.substr(slash + 1), &path_);
         // Programs name keys with C strings: such a key could be listed but
         // never opened.
         if (inner.find('\0') != std::string_view::npos)
             Error("a NUL byte in a key name");
         inSection_ = true;
-        handler_.Key(*root, path, remove, lines_.Number());
+        handler_.Key(*root, path_, remove, lines_.Number());
     }
 
     // A quoted text from s[*pos] (the opening quote) with \\ and \"
@@ -105,18 +111,21 @@ class Reader {
         out->clear();
         std::size_t i = *pos + 1;
         while (i < s.size()) {
-            char c = s[i];
-            if (c == '"') {
+            // Plain characters up to the next quote or backslash go at once.
+            std::size_t stop = QuoteOrBackslash(s, i);
+            if (stop == s.size()) break;
+            out->append(s.data() + i, stop - i);
+            i = stop;
+            if (s[i] == '"') {
                 *pos = i + 1;
                 return true;
             }
-            if (c == '\\' && i + 1 < s.size() &&
-                (s[i + 1] == '\\' || s[i + 1] == '"')) {
+            if (i + 1 < s.size() && (s[i + 1] == '\\' || s[i + 1] == '"')) {
                 out->push_back(s[i + 1]);
                 i += 2;
                 continue;
             }
-            out->push_back(c);
+            out->push_back('\\');
             ++i;
         }
         return false;
@@ -229,6 +238,7 @@ class Reader {
     const std::string &source_;
     Handler &handler_;
     bool inSection_ = false;
+    std::vector<std::string_view> path_;
     std::string name_;
     std::string text_;
     std::vector<BYTE> data_;
@@ -236,11 +246,23 @@ class Reader {
 
 void AppendQuoted(std::string &out, std::string_view text) {
     out.push_back('"');
-    for (char c : text) {
-        if (c == '\\' || c == '"') out.push_back('\\');
-        out.push_back(c);
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t stop = QuoteOrBackslash(text, i);
+        out.append(text.data() + i, stop - i);
+        if (stop == text.size()) break;
+        out.push_back('\\');
+        out.push_back(text[stop]);
+        i = stop + 1;
     }
     out.push_back('"');
+}
+
+// "dword:" and eight lower-case hex digits.
+void AppendDword(std::string &out, DWORD v) {
+    char buf[14] = {'d', 'w', 'o', 'r', 'd', ':'};
+    for (int i = 0; i < 8; ++i)
+        buf[6 + i] = kHexDigits[(v >> (28 - 4 * i)) & 15];
+    out.append(buf, sizeof buf);
 }
 
 // A REG_SZ that reads back the same from "text": exactly one NUL, at the
@@ -284,7 +306,7 @@ void AppendValue(std::string &out, const RegValue &value, bool wrap) {
         AppendQuoted(out, value.name);
     out.push_back('=');
     const char *lineEnd = wrap ? "\r\n" : "";
-    const std::vector<BYTE> &d = value.data;
+    const RegBytes &d = value.data;
     if (IsPlainString(value)) {
         AppendQuoted(out,
                      std::string_view(reinterpret_cast<const char *>(d.data()),
@@ -296,9 +318,7 @@ void AppendValue(std::string &out, const RegValue &value, bool wrap) {
         DWORD v = static_cast<DWORD>(d[0]) | static_cast<DWORD>(d[1]) << 8 |
                   static_cast<DWORD>(d[2]) << 16 |
                   static_cast<DWORD>(d[3]) << 24;
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "dword:%08lx", (unsigned long)v);
-        out += buf;
+        AppendDword(out, v);
         out += lineEnd;
         return;
     }
@@ -324,6 +344,30 @@ void AppendValue(std::string &out, const RegValue &value, bool wrap) {
         column += 2;
     }
     out += lineEnd;
+}
+
+std::size_t TreeTextBound(std::size_t pathLength, const RegKey &key) {
+    struct Frame {
+        const RegKey *key;
+        std::size_t pathLength;
+    };
+    std::size_t total = 0;
+    std::vector<Frame> pending{{&key, pathLength}};
+    while (!pending.empty()) {
+        Frame f = pending.back();
+        pending.pop_back();
+        total += f.pathLength + 6;  // [path] CR LF, CR LF after the values
+        for (const RegValue &v : f.key->Values()) {
+            // Every character of the name and of text doubled by escapes
+            // at most; a byte of hex data takes "xx," and each wrapped line
+            // "\ CR LF" and two blanks (a line holds at least 20 bytes).
+            std::size_t n = v.data.size();
+            total += 2 * v.name.size() + 3 + 24 + 2 * n + 3 * n + n / 4 + 2;
+        }
+        for (const auto &c : f.key->Children())
+            pending.push_back({c.get(), f.pathLength + 1 + c->name.size()});
+    }
+    return total;
 }
 
 void AppendTree(std::string &out, const std::string &path, const RegKey &key) {

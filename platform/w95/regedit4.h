@@ -46,6 +46,12 @@ void AppendHeader(std::string &out);
 // name under which `key` is written.
 void AppendTree(std::string &out, const std::string &path, const RegKey &key);
 
+// At least as many bytes as AppendTree writes for `key` under a path of
+// `pathLength` characters: found without formatting anything, so that the
+// text can be written into one buffer reserved beforehand (pages of it
+// that are never written cost nothing).
+std::size_t TreeTextBound(std::size_t pathLength, const RegKey &key);
+
 // The line of one value ("name"="text", @=dword:..., hex:...), CR LF
 // included. Hex data is wrapped at about 80 columns as regedit does, or
 // kept on one line (without the line end) for `wrap` false.

@@ -35,7 +35,8 @@ class TreeBuilder : public regedit4::Handler {
 
     void Key(RegRoot root, const std::vector<std::string_view> &path,
              bool remove, int line) override {
-        CanonicalKeyPath c = Canonical(root, path);
+        CanonicalInto(root, path, &canonical_);
+        const CanonicalKeyPath &c = canonical_;
         RegKey *base = c.users ? &users_ : &localMachine_;
         if (remove) {
             if (path.empty())
@@ -94,6 +95,7 @@ class TreeBuilder : public regedit4::Handler {
     const std::string &source_;
     unsigned long long *changes_;
     RegKey *current_ = nullptr;
+    CanonicalKeyPath canonical_;
     bool cacheUsers_ = false;
     std::vector<std::string_view> cacheParts_;
     std::vector<RegKey *> cacheKeys_;
@@ -217,7 +219,7 @@ void AppendValueRemoval(std::string &out, std::string_view name) {
 std::string ReadRegistryFile(const fs::path &file) {
     std::optional<std::string> text = ReadWholeHostFile(file);
     if (!text) throw EmulatorFailure(file.string() + ": cannot be read");
-    return *text;
+    return std::move(*text);
 }
 
 }  // namespace
@@ -225,8 +227,8 @@ std::string ReadRegistryFile(const fs::path &file) {
 // ---------------------------------------------------------------- registry
 
 Registry::Registry()
-    : localMachine_(std::make_shared<RegKey>("HKEY_LOCAL_MACHINE")),
-      users_(std::make_shared<RegKey>("HKEY_USERS")) {}
+    : localMachine_(RegKey::NewRoot("HKEY_LOCAL_MACHINE")),
+      users_(RegKey::NewRoot("HKEY_USERS")) {}
 
 RegKey *Registry::RootKey(RegRoot root, bool create) {
     unsigned long long before = changes_;
@@ -387,7 +389,7 @@ void Registry::ReplayLog(const std::vector<std::string> &records,
             CanonicalKeyPath c = Canonical(*root, parts);
             RegKey *key = c.users ? users_.get() : localMachine_.get();
             for (std::string_view part : c.parts) key = &key->Child(part);
-            auto restored = std::make_shared<RegKey>("");
+            auto restored = RegKey::NewRoot("");
             ParseSavedKey(body, where, *restored);
             key->TakeContentOf(*restored);
         } else {
@@ -437,6 +439,7 @@ std::optional<RegRoot> RegRootOfHandle(HKEY key) {
 
 std::string SavedKeyText(const std::string &path, const RegKey &key) {
     std::string out;
+    out.reserve(16 + regedit4::TreeTextBound(path.size(), key));
     regedit4::AppendHeader(out);
     regedit4::AppendTree(out, path, key);
     return out;
@@ -453,10 +456,18 @@ void ParseSavedKey(std::string_view text, const std::string &source,
 
 std::string Registry::WholeText() const {
     std::string out;
+    WholeTextInto(out);
+    return out;
+}
+
+void Registry::WholeTextInto(std::string &out) const {
+    // One buffer for the whole text, sized from the last one read or
+    // written so that it is rarely grown.
+    out.clear();
+    out.reserve(textSize_ + textSize_ / 8 + 4096);
     regedit4::AppendHeader(out);
     regedit4::AppendTree(out, localMachine_->name, *localMachine_);
     regedit4::AppendTree(out, users_->name, *users_);
-    return out;
 }
 
 std::string Registry::ExportText(const std::string &keyPath) const {
@@ -497,7 +508,10 @@ void Registry::Load(const fs::path &file, RegistryWrite write) {
         throw EmulatorFailure(source + ": " + ec.message());
     }
     loaded.logFile_ = ChangeLogFileOf(file);
-    if (text) loaded.baseText_ = std::move(text);
+    if (text) {
+        loaded.textSize_ = text->size();
+        loaded.baseText_ = std::move(text);
+    }
     std::optional<ChangeLogContents> none;
     if (!fs::exists(fs::symlink_status(loaded.logFile_, ec))) {
         if (ec && ec != std::errc::no_such_file_or_directory)
@@ -535,12 +549,20 @@ void Registry::WriteBack(const fs::path &file) {
     // A copy written elsewhere leaves this registry's own files alone.
     bool own = ChangeLogFileOf(file) == logFile_;
     if (HasUnsavedChanges()) {
-        std::string text = WholeText();
+        std::string text;
+        // Without a change log the text last read or written is never
+        // hashed: its memory, already touched, takes the new text.
+        if (write_ == RegistryWrite::AtExit && baseText_) {
+            text = std::move(*baseText_);
+            baseText_.reset();
+        }
+        WholeTextInto(text);
         if (std::optional<ReplaceFailure> failure =
                 ReplaceFileAtomically(file, text))
             throw EmulatorFailure(file.string() + ": cannot " + failure->step +
                                   ": " + std::strerror(failure->error));
         writtenChanges_ = changes_;
+        textSize_ = text.size();
         if (own) {
             base_.clear();
             baseText_ = std::move(text);

@@ -116,6 +116,7 @@ class Registry {
   private:
     void Changed() { ++changes_; }
     std::string WholeText() const;
+    void WholeTextInto(std::string &out) const;
     // Whether changes go to the change log now.
     bool Logging() const {
         return write_ == RegistryWrite::EachChange && logFailure_.empty();
@@ -132,6 +133,7 @@ class Registry {
     std::shared_ptr<RegKey> users_;
     unsigned long long changes_ = 0;
     unsigned long long writtenChanges_ = 0;  // changes_ at load or write
+    std::size_t textSize_ = 0;  // of registry.reg as last read or written
     std::unordered_map<std::uintptr_t, std::weak_ptr<RegKey>> handles_;
     std::uintptr_t nextHandle_ = 0x1000;
 

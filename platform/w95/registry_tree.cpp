@@ -2,7 +2,12 @@
 // and the roots' names and aliases.
 #include "registry_tree.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <cstdint>
 #include <cstring>
 
 namespace w95 {
@@ -12,14 +17,108 @@ namespace {
 // Keys with more entries than this look names up through a hash index.
 constexpr std::size_t kIndexThreshold = 8;
 
+// Arena blocks: the size of a large page, and aligned to it, so that the
+// system can back a large registry with few large pages instead of many
+// small ones (each first touch of a small page costs a fault).
+constexpr std::size_t kArenaBlock = 2 << 20;
+
+// The allocator through which a key and its shared_ptr control block are
+// made in an arena. It holds the arena, so the memory stays while any
+// pointer to the key does; giving back is left to the arena's end.
+template <class T>
+struct ArenaAllocator {
+    using value_type = T;
+    std::shared_ptr<RegArena> arena;
+
+    explicit ArenaAllocator(std::shared_ptr<RegArena> a)
+        : arena(std::move(a)) {}
+    template <class U>
+    ArenaAllocator(const ArenaAllocator<U> &other) : arena(other.arena) {}
+
+    T *allocate(std::size_t n) {
+        return static_cast<T *>(arena->Allocate(n * sizeof(T), alignof(T)));
+    }
+    void deallocate(T *p, std::size_t n) {
+        arena->Release(p, n * sizeof(T), alignof(T));
+    }
+
+    template <class U>
+    bool operator==(const ArenaAllocator<U> &other) const {
+        return arena == other.arena;
+    }
+};
+
+std::shared_ptr<RegKey> MakeKey(std::string name, RegArena *arena) {
+    if (!arena) return std::make_shared<RegKey>(std::move(name));
+    return std::allocate_shared<RegKey>(
+        ArenaAllocator<RegKey>(arena->shared_from_this()), std::move(name),
+        arena);
+}
+
 }  // namespace
 
+// ----------------------------------------------------------------- arena
+
+void *RegArena::Allocate(std::size_t size, std::size_t align) {
+    if (size == 0) size = 1;
+    if (size <= kReusedSize && align <= kGrain) {
+        std::size_t unit = (size + kGrain - 1) / kGrain;
+        if (void *p = reused_[unit]) {
+            std::memcpy(&reused_[unit], p, sizeof(void *));
+            return p;
+        }
+        size = unit * kGrain;
+        align = kGrain;
+    }
+    auto at = reinterpret_cast<std::uintptr_t>(next_);
+    std::uintptr_t aligned = (at + align - 1) & ~(std::uintptr_t(align) - 1);
+    if (!next_ || aligned + size > reinterpret_cast<std::uintptr_t>(end_)) {
+        std::size_t blockSize =
+            (size + align + kArenaBlock - 1) / kArenaBlock * kArenaBlock;
+        auto *block = static_cast<std::byte *>(
+            std::aligned_alloc(kArenaBlock, blockSize));
+        if (!block) throw std::bad_alloc();
+        blocks_.emplace_back(block);
+        // Only advice: where large pages are not to be had, small ones do.
+        ::madvise(block, blockSize, MADV_HUGEPAGE);
+        next_ = block;
+        end_ = next_ + blockSize;
+        at = reinterpret_cast<std::uintptr_t>(next_);
+        aligned = (at + align - 1) & ~(std::uintptr_t(align) - 1);
+    }
+    next_ = reinterpret_cast<std::byte *>(aligned + size);
+    return reinterpret_cast<void *>(aligned);
+}
+
+void RegArena::Release(void *p, std::size_t size, std::size_t align) {
+    if (size == 0) size = 1;
+    if (size > kReusedSize || align > kGrain) return;  // kept until the end
+    std::size_t unit = (size + kGrain - 1) / kGrain;
+    std::memcpy(p, &reused_[unit], sizeof(void *));
+    reused_[unit] = p;
+}
+
 // ------------------------------------------------------------------- key
+
+RegKey::RegKey(std::string keyName, RegArena *arena)
+    : name(std::move(keyName)),
+      arena_(arena),
+      nameHash_(FoldedHash()(name)),
+      children_(RegAllocator<std::shared_ptr<RegKey>>(arena)),
+      values_(RegAllocator<RegValue>(arena)) {}
+
+std::shared_ptr<RegKey> RegKey::NewRoot(std::string rootName) {
+    auto arena = std::make_shared<RegArena>();
+    return MakeKey(std::move(rootName), arena.get());
+}
 
 RegKey::~RegKey() {
     // Deep trees are taken apart without recursion.
     childIndex_.reset();
-    std::vector<std::shared_ptr<RegKey>> pending = std::move(children_);
+    std::vector<std::shared_ptr<RegKey>> pending(
+        std::make_move_iterator(children_.begin()),
+        std::make_move_iterator(children_.end()));
+    children_.clear();
     while (!pending.empty()) {
         std::shared_ptr<RegKey> k = std::move(pending.back());
         pending.pop_back();
@@ -32,28 +131,51 @@ RegKey::~RegKey() {
     }
 }
 
-RegKey *RegKey::FindChild(std::string_view childName) const {
-    if (childIndex_) {
-        auto it = childIndex_->find(childName);
-        return it == childIndex_->end() ? nullptr : it->second;
+void RegKey::ChildIndex::Insert(RegKey *key) {
+    std::size_t mask = slots.size() - 1;
+    std::size_t i = key->nameHash_ & mask;
+    while (slots[i]) i = (i + 1) & mask;
+    slots[i] = key;
+}
+
+RegKey *RegKey::ChildIndex::Find(std::string_view childName,
+                                 std::size_t hash) const {
+    std::size_t mask = slots.size() - 1;
+    for (std::size_t i = hash & mask; slots[i]; i = (i + 1) & mask)
+        if (slots[i]->nameHash_ == hash && SameName(slots[i]->name, childName))
+            return slots[i];
+    return nullptr;
+}
+
+void RegKey::IndexChildren() {
+    if (children_.size() <= kIndexThreshold) {
+        childIndex_.reset();
+        return;
     }
+    std::size_t size = 16;
+    while (size < children_.size() * 2) size *= 2;
+    if (!childIndex_) childIndex_ = std::make_unique<ChildIndex>(arena_);
+    childIndex_->slots.assign(size, nullptr);
+    for (const auto &c : children_) childIndex_->Insert(c.get());
+}
+
+RegKey *RegKey::FindChild(std::string_view childName) const {
+    if (childIndex_)
+        return childIndex_->Find(childName, FoldedHash()(childName));
     for (const auto &c : children_)
         if (SameName(c->name, childName)) return c.get();
     return nullptr;
 }
 
 RegKey &RegKey::AddChild(std::string childName) {
-    auto child = std::make_shared<RegKey>(std::move(childName));
+    auto child = MakeKey(std::move(childName), arena_);
     child->parent = this;
     RegKey *raw = child.get();
     children_.push_back(std::move(child));
-    if (childIndex_) {
-        childIndex_->emplace(raw->name, raw);
-    } else if (children_.size() > kIndexThreshold) {
-        childIndex_ = std::make_unique<ChildIndex>();
-        childIndex_->reserve(children_.size() * 2);
-        for (const auto &c : children_) childIndex_->emplace(c->name, c.get());
-    }
+    if (childIndex_ && children_.size() * 2 <= childIndex_->slots.size())
+        childIndex_->Insert(raw);
+    else if (children_.size() > kIndexThreshold)
+        IndexChildren();
     return *raw;
 }
 
@@ -68,9 +190,11 @@ void RegKey::RemoveChild(const RegKey *child) {
                            [&](const auto &c) { return c.get() == child; });
     if (it == children_.end()) return;
     std::shared_ptr<RegKey> keep = std::move(*it);
-    if (childIndex_) childIndex_->erase(keep->name);
     children_.erase(it);
     keep->parent = nullptr;
+    // Rebuilt from the names' kept hashes: cheaper than it looks, and
+    // removals are rare next to lookups.
+    if (childIndex_) IndexChildren();
 }
 
 std::ptrdiff_t RegKey::ValuePosition(std::string_view valueName) const {
@@ -109,11 +233,9 @@ bool RegKey::SetValue(std::string_view valueName, DWORD type, const BYTE *data,
         return true;
     }
     std::size_t capacity = values_.capacity();
-    RegValue v;
-    v.name.assign(valueName);
-    v.type = type;
-    v.data.assign(data, data + size);
-    values_.push_back(std::move(v));
+    values_.push_back(
+        RegValue{std::string(valueName), type,
+                 RegBytes(data, data + size, RegAllocator<BYTE>(arena_))});
     if (values_.capacity() != capacity)
         valueIndex_.reset();  // the names moved
     else if (valueIndex_)
@@ -131,11 +253,24 @@ bool RegKey::RemoveValue(std::string_view valueName) {
 
 void RegKey::TakeContentOf(RegKey &other) {
     Clear();
-    children_ = std::move(other.children_);
-    childIndex_ = std::move(other.childIndex_);
+    if (other.arena_ == arena_) {
+        children_ = std::move(other.children_);
+        childIndex_ = std::move(other.childIndex_);
+        values_ = std::move(other.values_);
+        valueIndex_ = std::move(other.valueIndex_);
+    } else {
+        // A key's own lists and values stay in its own storage, which
+        // lasts as long as the key does; the subkeys themselves move as
+        // they are, each in its own.
+        for (auto &c : other.children_) children_.push_back(std::move(c));
+        for (RegValue &v : other.values_)
+            values_.push_back(RegValue{std::move(v.name), v.type,
+                                       RegBytes(v.data.begin(), v.data.end(),
+                                                RegAllocator<BYTE>(arena_))});
+        other.children_.clear();
+        IndexChildren();
+    }
     for (auto &c : children_) c->parent = this;
-    values_ = std::move(other.values_);
-    valueIndex_ = std::move(other.valueIndex_);
     other.Clear();
 }
 
@@ -192,37 +327,51 @@ std::string RegRootPath(RegRoot root) {
 CanonicalKeyPath Canonical(RegRoot root,
                            const std::vector<std::string_view> &path) {
     CanonicalKeyPath c;
+    CanonicalInto(root, path, &c);
+    return c;
+}
+
+void CanonicalInto(RegRoot root, const std::vector<std::string_view> &path,
+                   CanonicalKeyPath *out) {
+    out->users = false;
+    out->parts.clear();
     switch (root) {
         case RegRoot::LocalMachine:
             break;
         case RegRoot::Users:
-            c.users = true;
+            out->users = true;
             break;
         case RegRoot::CurrentUser:
-            c.users = true;
-            c.parts = {".DEFAULT"};
+            out->users = true;
+            out->parts.push_back(".DEFAULT");
             break;
         case RegRoot::ClassesRoot:
-            c.parts = {"SOFTWARE", "Classes"};
+            out->parts.push_back("SOFTWARE");
+            out->parts.push_back("Classes");
             break;
         case RegRoot::CurrentConfig:
-            c.parts = {"Config", "0001"};
+            out->parts.push_back("Config");
+            out->parts.push_back("0001");
             break;
     }
-    c.parts.insert(c.parts.end(), path.begin(), path.end());
-    return c;
+    out->parts.insert(out->parts.end(), path.begin(), path.end());
 }
 
 std::vector<std::string_view> SplitKeyPath(std::string_view path) {
     std::vector<std::string_view> parts;
+    SplitKeyPathInto(path, &parts);
+    return parts;
+}
+
+void SplitKeyPathInto(std::string_view path,
+                      std::vector<std::string_view> *parts) {
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = path.find('\\', start);
         if (end == std::string_view::npos) end = path.size();
-        if (end > start) parts.push_back(path.substr(start, end - start));
+        if (end > start) parts->push_back(path.substr(start, end - start));
         start = end + 1;
     }
-    return parts;
 }
 
 }  // namespace w95

@@ -7,10 +7,12 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -18,30 +20,101 @@
 
 namespace w95 {
 
+// Memory for the keys of one registry, handed out from large blocks and
+// given back to the system all at once. Each key taken from it holds it
+// (through its allocation), so it lasts until the last key and handle are
+// gone. Pieces given back (a list that grew, a value that changed) are kept
+// by size and handed out again, so the tree takes little more memory than
+// it holds. Making and dropping a tree of hundreds of thousands of keys
+// costs little more than touching its memory.
+class RegArena : public std::enable_shared_from_this<RegArena> {
+  public:
+    RegArena() = default;
+    RegArena(const RegArena &) = delete;
+    RegArena &operator=(const RegArena &) = delete;
+
+    void *Allocate(std::size_t size, std::size_t align);
+    void Release(void *p, std::size_t size, std::size_t align);
+
+  private:
+    // Pieces given back, by size in units of kGrain up to kReusedSize; a
+    // piece holds the next of its size in its first bytes.
+    static constexpr std::size_t kGrain = 16;
+    static constexpr std::size_t kReusedSize = 4096;
+    void *reused_[kReusedSize / kGrain + 1] = {};
+
+    struct FreeBlock {
+        void operator()(std::byte *block) const { std::free(block); }
+    };
+    std::vector<std::unique_ptr<std::byte, FreeBlock>> blocks_;
+    std::byte *next_ = nullptr;
+    std::byte *end_ = nullptr;
+};
+
+// Storage of a key's lists and values: its registry's arena, or the heap
+// (no arena). A copy of such a container is always made on the heap, so
+// that what a caller copies out never depends on the arena.
+template <class T>
+struct RegAllocator {
+    using value_type = T;
+    using propagate_on_container_move_assignment = std::true_type;
+    using propagate_on_container_swap = std::true_type;
+
+    RegArena *arena = nullptr;
+
+    RegAllocator() noexcept = default;
+    explicit RegAllocator(RegArena *a) noexcept : arena(a) {}
+    template <class U>
+    RegAllocator(const RegAllocator<U> &other) noexcept : arena(other.arena) {}
+
+    T *allocate(std::size_t n) {
+        if (arena)
+            return static_cast<T *>(arena->Allocate(n * sizeof(T), alignof(T)));
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T *p, std::size_t n) {
+        if (arena)
+            arena->Release(p, n * sizeof(T), alignof(T));
+        else
+            std::allocator<T>().deallocate(p, n);
+    }
+    RegAllocator select_on_container_copy_construction() const { return {}; }
+    template <class U>
+    bool operator==(const RegAllocator<U> &other) const {
+        return arena == other.arena;
+    }
+};
+
+using RegBytes = std::vector<BYTE, RegAllocator<BYTE>>;
+
 struct RegValue {
     std::string name;  // "" is the key's default value
     DWORD type = REG_NONE;
-    std::vector<BYTE> data;
+    RegBytes data;
 };
 
 // One key. Subkeys and values keep their creation order, which is the
 // enumeration order; lookups by name go through an index once a key has
 // more than a handful of entries. Names compare as SameName does and keep
-// the case they were created with.
+// the case they were created with. A key made by a registry has its
+// subkeys made in that registry's arena; one made on its own (make_shared)
+// has them on the heap.
 class RegKey : public std::enable_shared_from_this<RegKey> {
   public:
-    explicit RegKey(std::string keyName) : name(std::move(keyName)) {}
+    explicit RegKey(std::string keyName, RegArena *arena = nullptr);
     ~RegKey();
     RegKey(const RegKey &) = delete;
     RegKey &operator=(const RegKey &) = delete;
 
-    std::string name;
+    const std::string name;
     RegKey *parent = nullptr;
 
-    const std::vector<std::shared_ptr<RegKey>> &Children() const {
-        return children_;
-    }
-    const std::vector<RegValue> &Values() const { return values_; }
+    using KeyList = std::vector<std::shared_ptr<RegKey>,
+                                RegAllocator<std::shared_ptr<RegKey>>>;
+    using ValueList = std::vector<RegValue, RegAllocator<RegValue>>;
+
+    const KeyList &Children() const { return children_; }
+    const ValueList &Values() const { return values_; }
 
     RegKey *FindChild(std::string_view childName) const;
     // Appends a new subkey; the caller has made sure that none has the name.
@@ -67,16 +140,30 @@ class RegKey : public std::enable_shared_from_this<RegKey> {
     // Full path "HKEY_LOCAL_MACHINE\Enum\PCI" of an attached key.
     std::string Path() const;
 
+    // A root key whose subtree is made in a new arena of its own.
+    static std::shared_ptr<RegKey> NewRoot(std::string rootName);
+
   private:
-    using ChildIndex =
-        std::unordered_map<std::string_view, RegKey *, FoldedHash, FoldedEqual>;
+    // Subkeys by name: an open-addressing table of the children, sized to a
+    // power of two at least twice their number; one allocation, not one per
+    // entry.
+    struct ChildIndex {
+        explicit ChildIndex(RegArena *arena)
+            : slots(RegAllocator<RegKey *>(arena)) {}
+        std::vector<RegKey *, RegAllocator<RegKey *>> slots;
+        void Insert(RegKey *key);
+        RegKey *Find(std::string_view childName, std::size_t hash) const;
+    };
+    void IndexChildren();
     using ValueIndex = std::unordered_map<std::string_view, std::size_t,
                                           FoldedHash, FoldedEqual>;
     std::ptrdiff_t ValuePosition(std::string_view valueName) const;
 
-    std::vector<std::shared_ptr<RegKey>> children_;
+    RegArena *arena_;       // where subkeys are made; nullptr: the heap
+    std::size_t nameHash_;  // FoldedHash of name
+    KeyList children_;
     std::unique_ptr<ChildIndex> childIndex_;
-    std::vector<RegValue> values_;
+    ValueList values_;
     mutable std::unique_ptr<ValueIndex> valueIndex_;  // rebuilt on demand
 };
 
@@ -102,10 +189,16 @@ struct CanonicalKeyPath {
 };
 CanonicalKeyPath Canonical(RegRoot root,
                            const std::vector<std::string_view> &path);
+// The same into *out, whose storage is reused.
+void CanonicalInto(RegRoot root, const std::vector<std::string_view> &path,
+                   CanonicalKeyPath *out);
 
 // Splits a key path at "\"; empty parts (doubled or trailing backslashes)
 // are skipped.
 std::vector<std::string_view> SplitKeyPath(std::string_view path);
+// The same, appended to *parts.
+void SplitKeyPathInto(std::string_view path,
+                      std::vector<std::string_view> *parts);
 
 }  // namespace w95
 

@@ -159,7 +159,9 @@ ProgramRun RunProgram(const fs::path &program, const fs::path &machine) {
 
 int BootMachine(const std::string &dir) {
     fs::path machine = ExistingMachine(dir);
-    w95::LoadMachine(machine);
+    // Windows itself only finds the programs here; each program loads the
+    // registry it uses.
+    w95::LoadMachine(machine, false);
     const w95::MachineSettings &settings = w95::TheMachine().settings;
 
     std::string winIniPath = settings.windowsDirectory + "\\WIN.INI";

@@ -94,7 +94,7 @@ std::string TypeName(DWORD type) {
 // The data as reg query shows it: text up to its first NUL, the parts of
 // a REG_MULTI_SZ joined by \0, a dword in hex, anything else as hex bytes.
 std::string DataText(const w95::RegValue &v) {
-    const std::vector<BYTE> &d = v.data;
+    const auto &d = v.data;
     std::string bytes(d.begin(), d.end());
     if (v.type == kSz || v.type == kExpandSz)
         return w95::AnsiToUtf8(bytes.substr(0, bytes.find('\0')));

@@ -186,7 +186,8 @@ class Version5Converter : public w95::regedit4::Handler {
 
     void Value(std::string_view name, DWORD type, const std::vector<BYTE> &data,
                int line) override {
-        w95::RegValue value{std::string(name), type, data};
+        w95::RegValue value{std::string(name), type,
+                            w95::RegBytes(data.begin(), data.end())};
         bool text = type == REG_EXPAND_SZ || type == REG_MULTI_SZ ||
                     (type == REG_SZ && HexData(original_[line - 1]));
         if (text) {
