@@ -6,7 +6,7 @@
 #include <string>
 
 #include "emulator_error.h"
-#include "fuzz_check.h"
+#include "registry_round_trip.h"
 #include "registry_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
@@ -18,15 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
     } catch (const w95::EmulatorFailure &) {
         return 0;
     }
-    std::string written = first.ExportText("");
-    w95::Registry second;
-    try {
-        second.ImportText(written, "written");
-    } catch (const w95::EmulatorFailure &failure) {
-        std::fprintf(stderr, "the written registry is refused: %s\n",
-                     failure.what());
-        FUZZ_CHECK(false);
-    }
-    FUZZ_CHECK(second.ExportText("") == written);
+    fuzz::CheckRegedit4RoundTrip(first);
     return 0;
 }

@@ -73,14 +73,19 @@ void *RegArena::Allocate(std::size_t size, std::size_t align) {
     auto at = reinterpret_cast<std::uintptr_t>(next_);
     std::uintptr_t aligned = (at + align - 1) & ~(std::uintptr_t(align) - 1);
     if (!next_ || aligned + size > reinterpret_cast<std::uintptr_t>(end_)) {
+        // Blocks grow from small to large, so that a small registry (a
+        // saved key, one read by a tool) does not touch a large block; the
+        // large ones ask for large pages, which a big registry fills.
+        std::size_t step = blockSize_ < kArenaBlock ? 4096 : kArenaBlock;
         std::size_t blockSize =
-            (size + align + kArenaBlock - 1) / kArenaBlock * kArenaBlock;
-        auto *block = static_cast<std::byte *>(
-            std::aligned_alloc(kArenaBlock, blockSize));
+            (std::max(blockSize_, size + align) + step - 1) / step * step;
+        auto *block =
+            static_cast<std::byte *>(std::aligned_alloc(step, blockSize));
         if (!block) throw std::bad_alloc();
         blocks_.emplace_back(block);
         // Only advice: where large pages are not to be had, small ones do.
-        ::madvise(block, blockSize, MADV_HUGEPAGE);
+        if (step == kArenaBlock) ::madvise(block, blockSize, MADV_HUGEPAGE);
+        blockSize_ = std::min(blockSize_ * 2, kArenaBlock);
         next_ = block;
         end_ = next_ + blockSize;
         at = reinterpret_cast<std::uintptr_t>(next_);

@@ -49,6 +49,7 @@ class RegArena : public std::enable_shared_from_this<RegArena> {
     std::vector<std::unique_ptr<std::byte, FreeBlock>> blocks_;
     std::byte *next_ = nullptr;
     std::byte *end_ = nullptr;
+    std::size_t blockSize_ = 64 << 10;  // of the next block, doubling
 };
 
 // Storage of a key's lists and values: its registry's arena, or the heap
