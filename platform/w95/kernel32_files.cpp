@@ -343,9 +343,11 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
         file->writeError == 0 && ahead >= 0 &&
         static_cast<std::uint64_t>(ahead) + nNumberOfBytesToRead <=
             file->readAhead.size()) {
-        if (nNumberOfBytesToRead > 0)
-            std::memcpy(lpBuffer, file->readAhead.data() + ahead,
-                        nNumberOfBytesToRead);
+        const char *from = file->readAhead.data() + ahead;
+        if (nNumberOfBytesToRead == 1)  // no library call for one byte
+            *static_cast<char *>(lpBuffer) = *from;
+        else if (nNumberOfBytesToRead > 0)
+            std::memcpy(lpBuffer, from, nNumberOfBytesToRead);
         file->position += nNumberOfBytesToRead;
         *lpNumberOfBytesRead = nNumberOfBytesToRead;
         return TRUE;
@@ -429,8 +431,11 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
             file->writeStart = file->position;
             file->writeBehind.reserve(kBufferBytes);
         }
-        file->writeBehind.insert(file->writeBehind.end(), in,
-                                 in + nNumberOfBytesToWrite);
+        if (nNumberOfBytesToWrite == 1)
+            file->writeBehind.push_back(*in);
+        else
+            file->writeBehind.insert(file->writeBehind.end(), in,
+                                     in + nNumberOfBytesToWrite);
     }
     file->position += nNumberOfBytesToWrite;
     *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
