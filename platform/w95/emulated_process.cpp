@@ -2,7 +2,6 @@
 #include "emulated_process.h"
 
 #include "host_calls.h"
-#include "host_files.h"
 
 namespace w95 {
 
