@@ -2,34 +2,18 @@
 #include "emulated_process.h"
 
 #include "host_calls.h"
-#include "host_files.h"
 
 namespace w95 {
 
-namespace {
-
-// Never destroyed at exit: the exit handlers still write the machine back
-// and record the end of the run after static objects are gone.
-EmulatedProcess *&Current() {
-    static EmulatedProcess *process = new EmulatedProcess;
-    return process;
-}
-
-}  // namespace
-
 bool OpenFiles::IsOpen(const struct stat &st) const {
-    for (const auto &[handle, file] : files) {
-        struct stat open {};
-        if (::fstat(file->fd, &open) == 0 && SameFile(open, st)) return true;
-    }
+    for (const OpenFile *file : open_)
+        if (file->device == st.st_dev && file->inode == st.st_ino) return true;
     return false;
 }
 
-EmulatedProcess &Process() { return *Current(); }
-
 void ResetEmulatedProcess() {
-    std::unique_ptr<EmulatedProcess> old(Current());
-    Current() = new EmulatedProcess;
+    std::unique_ptr<EmulatedProcess> old(CurrentProcess());
+    CurrentProcess() = new EmulatedProcess;
     SetHostFaultRules({}, nullptr);
 }
 

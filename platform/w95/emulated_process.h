@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -80,24 +81,41 @@ struct OpenFile {
 
 // Open files by handle. Handles are never reused within a run, so a handle
 // used after CloseHandle is reported as invalid instead of reaching another
-// file.
-struct OpenFiles {
-    std::map<HANDLE, std::unique_ptr<OpenFile>> files;
-    std::uintptr_t next = 0x1000;
-
+// file. A handle is its slot's number scaled, so finding it takes no search.
+class OpenFiles {
+  public:
     HANDLE Add(std::unique_ptr<OpenFile> file) {
-        HANDLE h = reinterpret_cast<HANDLE>(next);
-        next += 4;
-        files.emplace(h, std::move(file));
-        return h;
+        std::size_t slot = slots_.size();
+        slots_.push_back(std::move(file));
+        open_.push_back(slots_.back().get());
+        return reinterpret_cast<HANDLE>(kFirstHandle + slot * kHandleStep);
     }
-    OpenFile *Find(HANDLE h) {
-        auto it = files.find(h);
-        return it == files.end() ? nullptr : it->second.get();
+    OpenFile *Find(HANDLE h) const {
+        std::uintptr_t value = reinterpret_cast<std::uintptr_t>(h);
+        if (value < kFirstHandle || (value - kFirstHandle) % kHandleStep != 0)
+            return nullptr;
+        std::uintptr_t slot = (value - kFirstHandle) / kHandleStep;
+        return slot < slots_.size() ? slots_[slot].get() : nullptr;
     }
+    // Takes the file of `h` out of the table; null for no open handle.
+    std::unique_ptr<OpenFile> Remove(HANDLE h) {
+        OpenFile *file = Find(h);
+        if (file == nullptr) return nullptr;
+        open_.erase(std::find(open_.begin(), open_.end(), file));
+        std::uintptr_t value = reinterpret_cast<std::uintptr_t>(h);
+        return std::move(slots_[(value - kFirstHandle) / kHandleStep]);
+    }
+    // The open files, oldest first.
+    const std::vector<OpenFile *> &All() const { return open_; }
     // Whether a handle has this host file open (Windows refuses to delete
     // or rename an open file).
     bool IsOpen(const struct stat &st) const;
+
+  private:
+    static constexpr std::uintptr_t kFirstHandle = 0x1000;
+    static constexpr std::uintptr_t kHandleStep = 4;
+    std::vector<std::unique_ptr<OpenFile>> slots_;  // by handle; null: closed
+    std::vector<OpenFile *> open_;
 };
 
 // A FindFirstFileA search: every match, found at once, and the next to give.
@@ -151,6 +169,7 @@ inline constexpr DWORD kCrashFault = 0xFFFFFFFF;
 
 struct Faults {
     std::vector<FaultRule> plan;
+    std::array<bool, kCallCount> planned{};          // by Call: a rule names it
     std::array<unsigned long, kCallCount> counts{};  // calls so far, by Call
 };
 
@@ -212,8 +231,17 @@ struct EmulatedProcess {
     std::filesystem::path machineRootFor;
 };
 
-// The process that runs on the emulated machine.
-EmulatedProcess &Process();
+// The current process's slot. Never destroyed at exit: the exit handlers
+// still write the machine back and record the end of the run after static
+// objects are gone.
+inline EmulatedProcess *&CurrentProcess() {
+    static EmulatedProcess *process = new EmulatedProcess;
+    return process;
+}
+
+// The process that runs on the emulated machine. Inline: every emulated
+// call starts here, some millions of times in a run.
+inline EmulatedProcess &Process() { return *CurrentProcess(); }
 
 inline Machine &TheMachine() { return Process().machine; }
 

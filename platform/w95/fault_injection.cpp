@@ -340,7 +340,11 @@ void SetFaultPlan(const std::string &list) {
     std::vector<FaultRule> rules;
     for (std::string_view entry : PlanEntries(list, "W95_FAIL"))
         rules.push_back(ParseRule(entry));
-    Process().faults = Faults{std::move(rules), {}};
+    Faults faults;
+    for (const FaultRule &rule : rules)
+        faults.planned[static_cast<std::size_t>(rule.call)] = true;
+    faults.plan = std::move(rules);
+    Process().faults = std::move(faults);
 }
 
 void SetHostFaultPlan(const std::string &list) {
@@ -355,14 +359,10 @@ void ResetFaults() {
     SetHostFaultRules({}, nullptr);
 }
 
-DWORD InjectedFault(CallName name) {
-    Faults &faults = Process().faults;
-    if (faults.plan.empty()) return 0;
-    const Call call = name.call();
-    const std::string callName(InfoOf(call).name);
-    unsigned long n = ++faults.counts[static_cast<std::size_t>(call)];
-    for (const FaultRule &rule : faults.plan) {
+DWORD PlannedFault(Call call, unsigned long n) {
+    for (const FaultRule &rule : Process().faults.plan) {
         if (rule.call != call || (rule.nth != 0 && rule.nth != n)) continue;
+        const std::string callName(InfoOf(call).name);
         nlohmann::ordered_json event = {
             {"event", "Fault"}, {"call", callName}, {"n", n}};
         if (rule.error == kCrashFault) {

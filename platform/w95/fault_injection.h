@@ -9,11 +9,13 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "emulated_calls.h"
+#include "emulated_process.h"
 
 namespace w95 {
 
@@ -31,6 +33,11 @@ std::string_view ErrorNameOf(DWORD code);
 // Replaces the fault plan; throws EmulatorFailure naming the bad entry.
 void SetFaultPlan(const std::string &list);
 
+// The failure that the plan makes of call number `n` of `call`, a call
+// that the plan names: the error code (recorded as a Fault event), or 0.
+// A planned crash ends the process here, at once, with no write-back.
+DWORD PlannedFault(Call call, unsigned long n);
+
 // Counts this call of `call` and tells whether it must fail. Returns the
 // error code to fail with (recorded as a Fault event), or 0 to run the call.
 // A planned crash ends the process here, at once, with no write-back.
@@ -41,8 +48,15 @@ void SetFaultPlan(const std::string &list);
 //         return FALSE;
 //     }
 // and registry functions return the code itself. The name is checked when
-// the call compiles: it must be one of W95_CALLS (emulated_calls.h).
-DWORD InjectedFault(CallName call);
+// the call compiles: it must be one of W95_CALLS (emulated_calls.h). Every
+// call counts, so that CALL@N means the same whatever else the plan holds;
+// a call that the plan does not name costs no more than the count.
+inline DWORD InjectedFault(CallName name) {
+    Faults &faults = Process().faults;
+    const std::size_t index = static_cast<std::size_t>(name.call());
+    const unsigned long n = ++faults.counts[index];
+    return faults.planned[index] ? PlannedFault(name.call(), n) : 0;
+}
 
 // The errno of a name ("EIO", in any case); nullopt for a name the table
 // does not hold.

@@ -51,18 +51,19 @@ bool SameHostFile(const OpenFile &a, const OpenFile &b) {
 // what they read ahead; `file` writes its own buffer out too when `self`.
 // Returns the error of writing out `file`'s buffer, or 0.
 DWORD SyncSameFile(OpenFile &file, bool self) {
-    for (auto &[handle, other] : Files().files) {
-        if (file.sharers == 0) break;
-        if (other.get() == &file || !SameHostFile(*other, file)) continue;
-        if (DWORD e = other->WriteOut()) other->writeError = e;
-        other->readAhead.clear();
+    if (file.sharers > 0) {
+        for (OpenFile *other : Files().All()) {
+            if (other == &file || !SameHostFile(*other, file)) continue;
+            if (DWORD e = other->WriteOut()) other->writeError = e;
+            other->readAhead.clear();
+        }
     }
     if (!self) return 0;
     if (DWORD e = file.writeError) {
         file.writeError = 0;
         return e;
     }
-    return file.WriteOut();
+    return file.writeBehind.empty() ? 0 : file.WriteOut();
 }
 
 // Reads up to `count` bytes at `offset` with pread; the bytes read, or -1.
@@ -171,9 +172,8 @@ DWORD CopyHostFile(const HostEntry &from, const fs::path &to) {
 // Whether opening the host file with this access and share mode clashes
 // with a handle that has it open already, as Windows' sharing rules say.
 bool ShareConflict(const struct stat &st, bool read, bool write, DWORD share) {
-    for (const auto &[handle, file] : Files().files) {
-        struct stat open {};
-        if (::fstat(file->fd, &open) != 0 || !w95::SameFile(open, st)) continue;
+    for (const OpenFile *file : Files().All()) {
+        if (file->device != st.st_dev || file->inode != st.st_ino) continue;
         if ((read && !(file->shareMode & FILE_SHARE_READ)) ||
             (write && !(file->shareMode & FILE_SHARE_WRITE)) ||
             (file->canRead && !(share & FILE_SHARE_READ)) ||
@@ -207,7 +207,7 @@ OpenFile::~OpenFile() {
 }
 
 void SyncOpenFiles() {
-    for (auto &[handle, file] : Process().files.files) {
+    for (OpenFile *file : Process().files.All()) {
         if (DWORD e = file->WriteOut()) file->writeError = e;
         file->readAhead.clear();
     }
@@ -310,7 +310,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
     file->fd = fd;
     file->device = opened.st_dev;
     file->inode = opened.st_ino;
-    for (auto &[handle, other] : Files().files) {
+    for (OpenFile *other : Files().All()) {
         if (!SameHostFile(*other, *file)) continue;
         ++other->sharers;
         ++file->sharers;
@@ -336,6 +336,22 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
         return FailWithLastError(ERROR_INVALID_PARAMETER);
     }
     if (!file->canRead) return FailWithLastError(ERROR_ACCESS_DENIED);
+    // Alone on its file, with nothing to write out and the bytes read
+    // ahead: a copy (the byte-by-byte scans spend their time here).
+    const std::int64_t ahead = file->position - file->readStart;
+    if (file->sharers == 0 && file->writeBehind.empty() &&
+        file->writeError == 0 && ahead >= 0 &&
+        static_cast<std::uint64_t>(ahead) + nNumberOfBytesToRead <=
+            file->readAhead.size()) {
+        const char *from = file->readAhead.data() + ahead;
+        if (nNumberOfBytesToRead == 1)  // no library call for one byte
+            *static_cast<char *>(lpBuffer) = *from;
+        else if (nNumberOfBytesToRead > 0)
+            std::memcpy(lpBuffer, from, nNumberOfBytesToRead);
+        file->position += nNumberOfBytesToRead;
+        *lpNumberOfBytesRead = nNumberOfBytesToRead;
+        return TRUE;
+    }
     if (DWORD e = SyncSameFile(*file, true)) return FailWithLastError(e);
     char *out = static_cast<char *>(lpBuffer);
     DWORD done = 0;
@@ -415,8 +431,11 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
             file->writeStart = file->position;
             file->writeBehind.reserve(kBufferBytes);
         }
-        file->writeBehind.insert(file->writeBehind.end(), in,
-                                 in + nNumberOfBytesToWrite);
+        if (nNumberOfBytesToWrite == 1)
+            file->writeBehind.push_back(*in);
+        else
+            file->writeBehind.insert(file->writeBehind.end(), in,
+                                     in + nNumberOfBytesToWrite);
     }
     file->position += nNumberOfBytesToWrite;
     *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
@@ -538,16 +557,16 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime,
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (DWORD e = w95::InjectedFault("CloseHandle"))
         return FailWithLastError(e);
-    auto &files = Files().files;
-    auto it = files.find(hObject);
-    if (it == files.end()) return FailWithLastError(ERROR_INVALID_HANDLE);
-    DWORD written = SyncSameFile(*it->second, true);
-    for (auto &[handle, other] : files)
-        if (other != it->second && SameHostFile(*other, *it->second))
-            --other->sharers;
-    int fd = it->second->fd;
-    it->second->fd = -1;
-    files.erase(it);
+    OpenFile *file = Files().Find(hObject);
+    if (file == nullptr) return FailWithLastError(ERROR_INVALID_HANDLE);
+    DWORD written = SyncSameFile(*file, true);
+    if (file->sharers > 0) {
+        for (OpenFile *other : Files().All())
+            if (other != file && SameHostFile(*other, *file)) --other->sharers;
+    }
+    int fd = file->fd;
+    file->fd = -1;
+    Files().Remove(hObject);
     if (w95::HostClose(fd) != 0 && written == 0) written = WriteError(errno);
     if (written != 0) return FailWithLastError(written);
     return TRUE;

@@ -1,7 +1,11 @@
 // Windows paths to host paths inside the machine directory.
 #include "path_resolve.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <cstring>
+#include <string_view>
 #include <system_error>
 
 #include "file_names.h"
@@ -45,7 +49,7 @@ const fs::path &MachineRoot() {
     fs::path &cachedFor = process.machineRootFor;
     fs::path &canonical = process.machineRoot;
     const fs::path &dir = process.machine.directory;
-    if (dir != cachedFor || canonical.empty()) {
+    if (canonical.empty() || dir.native() != cachedFor.native()) {
         std::error_code ec;
         canonical = fs::weakly_canonical(dir, ec);
         if (ec) canonical = dir.lexically_normal();
@@ -54,26 +58,57 @@ const fs::path &MachineRoot() {
     return canonical;
 }
 
-// The entry of `dir` whose name matches `name` without regard to case; an
-// exact match wins over others, and among others the first in host order.
-std::optional<std::string> FindEntry(const fs::path &dir,
-                                     const std::string &name) {
-    std::error_code ec;
+// An entry of a directory as found: its host name and what lstat saw.
+struct FoundEntry {
+    std::string name;
+    struct stat st {};
+};
+
+// The entry of the directory `dir` (a host path) whose name matches `name`
+// without regard to case; an exact match wins over others, and among others
+// the first in host byte order. The exact name costs one lstat; the
+// directory is read only when that name is absent.
+std::optional<FoundEntry> FindEntry(std::string &dir, const std::string &name) {
+    FoundEntry found;
     const std::string hostName = AnsiToHost(name);
-    if (fs::symlink_status(dir / hostName, ec).type() !=
-            fs::file_type::not_found &&
-        !ec) {
-        return hostName;
+    const std::size_t length = dir.size();
+    dir += '/';
+    dir += hostName;
+    int exact = ::lstat(dir.c_str(), &found.st);
+    dir.resize(length);
+    if (exact == 0) {
+        found.name = hostName;
+        return found;
     }
+    DIR *listing = ::opendir(dir.c_str());
+    if (listing == nullptr) return std::nullopt;
     std::optional<std::string> best;
-    fs::directory_iterator it(dir, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        std::string entry = it->path().filename().string();
-        std::optional<std::string> ansi = HostToAnsi(entry);
+    while (const struct dirent *entry = ::readdir(listing)) {
+        std::string_view entryName(entry->d_name);
+        if (entryName == "." || entryName == "..") continue;
+        if (best && entryName >= *best) continue;
+        std::optional<std::string> ansi = HostToAnsi(entryName);
         if (!ansi || !SameName(*ansi, name)) continue;
-        if (!best || entry < *best) best = entry;
+        best = std::string(entryName);
     }
-    return best;
+    ::closedir(listing);
+    if (!best) return std::nullopt;
+    dir += '/';
+    dir += *best;
+    int seen = ::lstat(dir.c_str(), &found.st);
+    dir.resize(length);
+    if (seen != 0) return std::nullopt;  // gone since the directory was read
+    found.name = std::move(*best);
+    return found;
+}
+
+// Whether the host entry at `path`, seen by lstat as `st`, is a directory,
+// following a link.
+bool IsDirectoryEntry(const std::string &path, const struct stat &st) {
+    if (S_ISDIR(st.st_mode)) return true;
+    if (!S_ISLNK(st.st_mode)) return false;
+    struct stat target {};
+    return ::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
 }
 
 }  // namespace
@@ -225,35 +260,43 @@ std::optional<fs::path> ResolveWindowsPath(const WindowsPath &path,
     DWORD ignored = 0;
     if (error == nullptr) error = &ignored;
     const fs::path &root = MachineRoot();
-    std::error_code ec;
-    fs::path host = root / (std::string("drive_") + FoldCase(path.drive));
-    if (root.empty() || !fs::is_directory(host, ec) || !InsideMachine(host)) {
+    // The root is canonical, so an entry below it that is no link lies
+    // inside the machine; only links are followed to see where they lead.
+    std::string host = root.native();
+    if (host.empty() || host.back() != '/') host += '/';
+    host += "drive_";
+    host += FoldCase(path.drive);
+    struct stat st {};
+    if (root.empty() || ::lstat(host.c_str(), &st) != 0 ||
+        !IsDirectoryEntry(host, st) ||
+        (S_ISLNK(st.st_mode) && !InsideMachine(host))) {
         *error = ERROR_PATH_NOT_FOUND;
         return std::nullopt;
     }
     for (size_t i = 0; i < path.parts.size(); ++i) {
         bool last = i + 1 == path.parts.size();
-        std::optional<std::string> entry = FindEntry(host, path.parts[i]);
+        std::optional<FoundEntry> entry = FindEntry(host, path.parts[i]);
         if (!entry) {
             if (!last) {
                 *error = ERROR_PATH_NOT_FOUND;
                 return std::nullopt;
             }
-            host /= AnsiToHost(path.parts[i]);  // a new name, as given
+            host += '/';
+            host += AnsiToHost(path.parts[i]);  // a new name, as given
             break;
         }
-        host /= *entry;
-        fs::file_status st = fs::symlink_status(host, ec);
-        if (fs::is_symlink(st) && !InsideMachine(host)) {
+        host += '/';
+        host += entry->name;
+        if (S_ISLNK(entry->st.st_mode) && !InsideMachine(host)) {
             *error = last ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
             return std::nullopt;
         }
-        if (!last && !fs::is_directory(host, ec)) {
+        if (!last && !IsDirectoryEntry(host, entry->st)) {
             *error = ERROR_PATH_NOT_FOUND;
             return std::nullopt;
         }
     }
-    return host;
+    return fs::path(std::move(host));
 }
 
 std::optional<fs::path> ResolvePath(const char *windowsPath, DWORD *error) {

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "temp_machine.h"
 
@@ -380,6 +382,75 @@ TEST_F(Files, BufferedBytesAreSeenThroughEveryView) {
     CloseHandle(h);
 }
 
+// Handles are looked up by their value: one never given, one closed or one
+// between two given ones reaches no file, and a closed one is not reused.
+TEST_F(Files, OnlyGivenOpenHandlesReachTheirFiles) {
+    machine.WriteFile("C:\\A.TXT", "a");
+    machine.WriteFile("C:\\B.TXT", "b");
+    machine.WriteFile("C:\\C.TXT", "c");
+    HANDLE a = OpenForAll("C:\\A.TXT", OPEN_EXISTING);
+    HANDLE b = OpenForAll("C:\\B.TXT", OPEN_EXISTING);
+    HANDLE c = OpenForAll("C:\\C.TXT", OPEN_EXISTING);
+    ASSERT_TRUE(CloseHandle(b));
+    HANDLE d = OpenForAll("C:\\B.TXT", OPEN_EXISTING);
+    EXPECT_NE(d, b);
+    auto shifted = [](HANDLE h, std::intptr_t by) {
+        return reinterpret_cast<HANDLE>(reinterpret_cast<std::intptr_t>(h) +
+                                        by);
+    };
+    char byte = 0;
+    DWORD done = 7;
+    for (HANDLE bad :
+         {b, shifted(a, 1), shifted(a, 2), shifted(d, 4), shifted(d, 4096),
+          HANDLE(nullptr), HANDLE(0x10), INVALID_HANDLE_VALUE}) {
+        EXPECT_EQ(LastErrorAfter(ReadFile(bad, &byte, 1, &done, nullptr)),
+                  ERROR_INVALID_HANDLE);
+        EXPECT_EQ(done, 0u);
+        EXPECT_EQ(LastErrorAfter(WriteFile(bad, "x", 1, &done, nullptr)),
+                  ERROR_INVALID_HANDLE);
+        EXPECT_EQ(LastErrorAfter(CloseHandle(bad)), ERROR_INVALID_HANDLE);
+    }
+    for (auto [h, want] : {std::pair{a, 'a'}, {c, 'c'}, {d, 'b'}}) {
+        ASSERT_TRUE(ReadFile(h, &byte, 1, &done, nullptr));
+        EXPECT_EQ(byte, want);
+        EXPECT_TRUE(CloseHandle(h));
+    }
+}
+
+// Handles on one file see each other's bytes however many come and go,
+// and a file whose other handles are all closed is read on its own.
+TEST_F(Files, HandlesOnOneFileStayInStepAsOthersOpenAndClose) {
+    HANDLE writer = OpenForAll("C:\\LOG.TXT", CREATE_NEW);
+    HANDLE other = OpenForAll("C:\\OTHER.TXT", CREATE_NEW);
+    HANDLE first = OpenForAll("C:\\LOG.TXT", OPEN_EXISTING);
+    DWORD done = 0;
+    char got[8] = {};
+    ASSERT_TRUE(WriteFile(writer, "ab", 2, &done, nullptr));
+    ASSERT_TRUE(WriteFile(other, "zz", 2, &done, nullptr));
+    ASSERT_TRUE(ReadFile(first, got, 1, &done, nullptr));
+    EXPECT_EQ(std::string(got, done), "a");
+    ASSERT_TRUE(CloseHandle(first));
+    // Alone again: its write-behind stays its own until something looks.
+    ASSERT_TRUE(WriteFile(writer, "c", 1, &done, nullptr));
+    HANDLE second = OpenForAll("C:\\LOG.TXT", OPEN_EXISTING);
+    HANDLE third = OpenForAll("C:\\log.txt", OPEN_EXISTING);
+    ASSERT_TRUE(ReadFile(second, got, sizeof got, &done, nullptr));
+    EXPECT_EQ(std::string(got, done), "abc");
+    ASSERT_TRUE(CloseHandle(second));
+    ASSERT_TRUE(WriteFile(writer, "d", 1, &done, nullptr));
+    ASSERT_TRUE(ReadFile(third, got, sizeof got, &done, nullptr));
+    EXPECT_EQ(std::string(got, done), "abcd");
+    ASSERT_TRUE(CloseHandle(writer));
+    ASSERT_TRUE(WriteFile(third, "e", 1, &done, nullptr));
+    EXPECT_EQ(SetFilePointer(third, 0, nullptr, FILE_BEGIN), 0u);
+    ASSERT_TRUE(ReadFile(third, got, sizeof got, &done, nullptr));
+    EXPECT_EQ(std::string(got, done), "abcde");
+    ASSERT_TRUE(CloseHandle(third));
+    ASSERT_TRUE(CloseHandle(other));
+    EXPECT_EQ(machine.ReadFile("C:\\LOG.TXT"), "abcde");
+    EXPECT_EQ(machine.ReadFile("C:\\OTHER.TXT"), "zz");
+}
+
 TEST_F(Files, FaultsCountEveryBufferedCall) {
     machine.WriteFile("C:\\IN.TXT", "xyz");
     w95::SetFaultPlan("ReadFile@3=30,WriteFile@2=112");
@@ -398,6 +469,20 @@ TEST_F(Files, FaultsCountEveryBufferedCall) {
     CloseHandle(in);
     CloseHandle(out);
     EXPECT_EQ(machine.ReadFile("C:\\OUT.TXT"), "x");
+
+    // Calls that the plan does not name count too: a plan set anew counts
+    // from its own start.
+    w95::SetFaultPlan("GetFileSize@2=6");
+    in = OpenForAll("C:\\IN.TXT", OPEN_EXISTING);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(ReadFile(in, &c, 1, &done, nullptr));
+    EXPECT_EQ(GetFileSize(in, nullptr), 3u);
+    EXPECT_EQ(GetFileSize(in, nullptr), INVALID_FILE_SIZE);
+    EXPECT_EQ(GetLastError(), 6u);
+    w95::SetFaultPlan("ReadFile@2=30");
+    ASSERT_TRUE(ReadFile(in, &c, 1, &done, nullptr));
+    EXPECT_EQ(LastErrorAfter(ReadFile(in, &c, 1, &done, nullptr)), 30u);
+    CloseHandle(in);
 }
 
 // An injected crash ends the process at once; what WriteFile accepted

@@ -42,6 +42,22 @@ TEST_F(Paths, ExactSpellingWinsWhenTheHostHasSeveral) {
     EXPECT_EQ(Resolve("C:\\a.txt"), Host("C:\\a.txt"));
 }
 
+// Without an exact spelling, the first match in host byte order is taken,
+// and a name changed through the emulation is found by its new spelling.
+TEST_F(Paths, CaseVariantsAndRenamedNames) {
+    machine.WriteFile("C:\\b.txt", "1");
+    machine.WriteFile("C:\\B.txt", "2");
+    machine.WriteFile("C:\\b.TXT", "3");
+    EXPECT_EQ(Resolve("C:\\B.TXT"), Host("C:\\B.txt"));
+    machine.WriteFile("C:\\Dir\\F.TXT", "f");
+    EXPECT_EQ(Resolve("C:\\DIR\\f.txt"), Host("C:\\Dir\\F.TXT"));
+    ASSERT_TRUE(MoveFileA("C:\\dir", "C:\\Other"));
+    EXPECT_EQ(Resolve("C:\\DIR\\f.txt"), "error 3");
+    EXPECT_EQ(Resolve("C:\\other\\f.txt"), Host("C:\\Other\\F.TXT"));
+    ASSERT_TRUE(MoveFileA("C:\\OTHER\\F.TXT", "C:\\OTHER\\f.txt"));
+    EXPECT_EQ(Resolve("C:\\OTHER\\F.TXT"), Host("C:\\Other\\f.txt"));
+}
+
 TEST_F(Paths, MissingFoldersAndDrives) {
     machine.MakeDirectory("C:\\WINDOWS");
     EXPECT_EQ(Resolve("C:\\NOPE\\WIN.INI"), "error 3");
@@ -93,6 +109,15 @@ TEST_F(Paths, SymbolicLinksAreFollowedOnlyInsideTheMachine) {
     EXPECT_EQ(GetFileAttributesA("C:\\PASSWD"), INVALID_FILE_ATTRIBUTES);
     EXPECT_FALSE(CopyFileA("C:\\PASSWD", "C:\\COPY", FALSE));
     EXPECT_FALSE(machine.Exists("C:\\COPY"));
+    // A link inside the machine to a file is no folder to go through.
+    fs::create_symlink(machine.HostPath("D:\\DATA\\F.TXT"),
+                       machine.HostPath("C:\\FILE"));
+    EXPECT_EQ(Resolve("C:\\file"), Host("C:\\FILE"));
+    EXPECT_EQ(Resolve("C:\\file\\x"), "error 3");
+    // A drive folder may be a link to another drive's folder.
+    fs::create_directory_symlink(machine.HostPath("D:\\"),
+                                 machine.HostPath("F:\\"));
+    EXPECT_EQ(Resolve("F:\\data\\f.txt"), Host("F:\\DATA\\F.TXT"));
     // A drive folder that is itself a link out of the machine is refused.
     fs::create_directory_symlink("/", machine.HostPath("E:\\"));
     EXPECT_EQ(Resolve("E:\\etc\\passwd"), "error 3");
