@@ -124,9 +124,11 @@ struct Search {
     size_t next = 0;
 };
 
+// Search handles lie far above file handles (from 0x1000, by 4), so that a
+// file handle is never taken for a search however many files a run opens.
 struct Searches {
     std::map<HANDLE, Search> searches;
-    std::uintptr_t next = 0x5000;
+    std::uintptr_t next = 0x40000000;
 };
 
 // A block of LocalAlloc.

@@ -57,6 +57,23 @@ TEST_F(Find, NoMatchAndBadFolders) {
     EXPECT_EQ(Names("C:\\WINDOWS\\INF\\a.txt\\*"), (Texts{"error 3"}));
 }
 
+// A search handle and a file handle never share a value, however many files
+// a run opens before it searches.
+TEST_F(Find, SearchHandlesStayApartFromFileHandles) {
+    machine.WriteFile("C:\\a.txt", "x");
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA("C:\\*", &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    for (int i = 0; i < 5000; ++i) {
+        HANDLE file = CreateFileA("C:\\a.txt", GENERIC_READ, FILE_SHARE_READ,
+                                  NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        ASSERT_NE(file, search) << "after " << i << " files";
+        ASSERT_TRUE(CloseHandle(file));
+    }
+    EXPECT_TRUE(FindClose(search));
+}
+
 TEST_F(Find, FindDataDescribesTheFile) {
     machine.WriteFile("C:\\DIR\\File.Dat", "12345");
     WIN32_FIND_DATAA data;
