@@ -196,23 +196,46 @@ constexpr ErrnoName kErrnoNames[] = {
     {"ECANCELED", ECANCELED},
 };
 
+// One entry of a fault plan taken apart: CALL, N (0 without @N) and ERROR.
+// `variable` and `errorWord` name the plan and its error in the messages.
+struct RuleParts {
+    std::string_view call;
+    unsigned long nth = 0;
+    std::string_view error;
+};
+
+RuleParts SplitRule(std::string_view entry, const char *variable,
+                    const char *errorWord) {
+    auto fail = [&](const std::string &why) {
+        throw EmulatorFailure(std::string(variable) + ": '" +
+                              std::string(entry) + "': " + why);
+    };
+    std::size_t equals = entry.find('=');
+    if (equals == std::string_view::npos)
+        fail(std::string("expected CALL=") + errorWord +
+             " or CALL@N=" + errorWord);
+    RuleParts parts;
+    parts.call = TrimBlanks(entry.substr(0, equals));
+    parts.error = TrimBlanks(entry.substr(equals + 1));
+    std::size_t at = parts.call.find('@');
+    if (at != std::string_view::npos) {
+        if (!ParsePositiveDecimal(TrimBlanks(parts.call.substr(at + 1)),
+                                  &parts.nth))
+            fail("N must be a call number from 1");
+        parts.call = TrimBlanks(parts.call.substr(0, at));
+    }
+    return parts;
+}
+
 HostFaultRule ParseHostRule(std::string_view entry) {
     auto fail = [&](const std::string &why) -> HostFaultRule {
         throw EmulatorFailure("W95_HOST_FAIL: '" + std::string(entry) +
                               "': " + why);
     };
-    std::size_t equals = entry.find('=');
-    if (equals == std::string_view::npos)
-        return fail("expected CALL=ERRNO or CALL@N=ERRNO");
-    std::string_view call = TrimBlanks(entry.substr(0, equals));
-    std::string_view error = TrimBlanks(entry.substr(equals + 1));
-    HostFaultRule rule{HostCall{}, 0, 0};
-    std::size_t at = call.find('@');
-    if (at != std::string_view::npos) {
-        if (!ParsePositiveDecimal(TrimBlanks(call.substr(at + 1)), &rule.nth))
-            return fail("N must be a call number from 1");
-        call = TrimBlanks(call.substr(0, at));
-    }
+    RuleParts parts = SplitRule(entry, "W95_HOST_FAIL", "ERRNO");
+    std::string_view call = parts.call;
+    std::string_view error = parts.error;
+    HostFaultRule rule{HostCall{}, parts.nth, 0};
     std::optional<HostCall> known = HostCallNamedIgnoringCase(call);
     if (!known)
         return fail("no host call is named '" + std::string(call) + "'");
@@ -266,18 +289,10 @@ FaultRule ParseRule(std::string_view entry) {
     auto fail = [&](const std::string &why) -> FaultRule {
         throw EmulatorFailure("W95_FAIL: '" + std::string(entry) + "': " + why);
     };
-    std::size_t equals = entry.find('=');
-    if (equals == std::string_view::npos)
-        return fail("expected CALL=ERROR or CALL@N=ERROR");
-    std::string_view call = TrimBlanks(entry.substr(0, equals));
-    std::string_view error = TrimBlanks(entry.substr(equals + 1));
-    FaultRule rule{Call{}, 0, 0};
-    std::size_t at = call.find('@');
-    if (at != std::string_view::npos) {
-        if (!ParsePositiveDecimal(TrimBlanks(call.substr(at + 1)), &rule.nth))
-            return fail("N must be a call number from 1");
-        call = TrimBlanks(call.substr(0, at));
-    }
+    RuleParts parts = SplitRule(entry, "W95_FAIL", "ERROR");
+    std::string_view call = parts.call;
+    std::string_view error = parts.error;
+    FaultRule rule{Call{}, parts.nth, 0};
     std::optional<Call> known = CallNamedIgnoringCase(call);
     if (!known)
         return fail("no emulated call is named '" + std::string(call) + "'");
