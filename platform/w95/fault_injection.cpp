@@ -333,6 +333,7 @@ std::string EndingFaultList() {
     const std::string kindName(NameOf(kind));
     std::fprintf(stderr, "w95: %s injected at %s call %lu\n", kindName.c_str(),
                  callName.c_str(), n);
+    std::fflush(stderr);
     _exit(128 + SIGKILL);
 }
 
