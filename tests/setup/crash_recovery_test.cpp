@@ -257,9 +257,10 @@ TEST(SetupCrashRecovery, ACommitCutShortIsFinished) {
     SetupMachine machine;
     SetupMachine installed;
     installed.Setup();
-    // The commit deletes the snapshot first: SetFileAttributesA@1.
+    // The commit deletes the snapshot first: SetFileAttributesA@2 (the
+    // first clears the attributes of the snapshot just saved).
     ASSERT_TRUE(
-        Crashed(machine.Setup("", "yes", "SetFileAttributesA@1=crash")));
+        Crashed(machine.Setup("", "yes", "SetFileAttributesA@2=crash")));
     EXPECT_TRUE(machine.Exists(TempFolder + "\\JOURNAL"));
     scenario::RunResult rerun = machine.Setup("", "no");
     EXPECT_EQ(rerun.exitCode, 0) << rerun.standardError;
