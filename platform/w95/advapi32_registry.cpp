@@ -383,6 +383,8 @@ LONG WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile,
         if (fd < 0)
             return (LONG)w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND,
                                              ERROR_REGISTRY_IO_FAILED);
+        const w95::FileId id =
+            w95::TrackedDisk() ? w95::DiskCache::Opened(fd) : w95::FileId{};
         // On disk before the call succeeds: a power loss after it leaves
         // the whole file, one before it at worst a part that no success
         // vouched for.
@@ -393,6 +395,12 @@ LONG WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile,
             w95::HostUnlink(file.c_str());
             return failure == ENOSPC ? ERROR_DISK_FULL
                                      : ERROR_REGISTRY_IO_FAILED;
+        }
+        // The host fsync above is the emulation's own care: in the disk
+        // cache the new file and its bytes are pending like any other.
+        if (w95::DiskCache *disk = w95::TrackedDisk()) {
+            disk->CreatedFile(id, file, w95::DriveOfHostPath(file));
+            disk->Wrote(id, 0, text.data(), text.size());
         }
         return ERROR_SUCCESS;
     });

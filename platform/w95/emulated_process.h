@@ -25,6 +25,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "disk_cache.h"
 #include "emulated_calls.h"
 #include "registry_store.h"
 #include "resource_reader.h"
@@ -65,6 +66,7 @@ struct OpenFile {
     dev_t device = 0;           // which host file: handles on one file see each
     ino_t inode = 0;            // other's writes
     int sharers = 0;            // other open handles on the same host file
+    char drive = 0;             // its drive letter, while the disk cache is on
     std::int64_t position = 0;  // the file pointer
     std::vector<char> readAhead;  // the file's bytes from readStart
     std::int64_t readStart = 0;
@@ -161,13 +163,17 @@ struct Clock {
         std::chrono::steady_clock::now();
 };
 
+// What a planned fault does: fail the call with an error code, or end the
+// process before it, as a crash or a power loss.
+enum class FaultKind { Error, Crash, PowerLoss, PowerLossMeta, PowerLossTorn };
+
 // One entry of W95_FAIL.
 struct FaultRule {
     Call call;
     unsigned long nth;  // 0: every call
-    DWORD error;        // kCrashFault: end the process
+    FaultKind kind;
+    DWORD error;  // FaultKind::Error: the code to fail with
 };
-inline constexpr DWORD kCrashFault = 0xFFFFFFFF;
 
 struct Faults {
     std::vector<FaultRule> plan;
@@ -218,6 +224,7 @@ struct EmulatedProcess {
     Clock clock;
     DWORD lastError = 0;
     Faults faults;
+    DiskCache disk;  // on while the fault plan holds a power loss
     std::deque<ScriptedAnswer> answers;
     // The terminal on which boxes are asked when the answers run out: the
     // controlling terminal ("/dev/tty") for a program's run, none ("") in
@@ -246,6 +253,14 @@ inline EmulatedProcess *&CurrentProcess() {
 inline EmulatedProcess &Process() { return *CurrentProcess(); }
 
 inline Machine &TheMachine() { return Process().machine; }
+
+// The model of the disk cache while a power loss is planned, else null: the
+// file calls tell it of each change through
+//     if (DiskCache *disk = TrackedDisk()) disk->...
+inline DiskCache *TrackedDisk() {
+    DiskCache &disk = Process().disk;
+    return disk.On() ? &disk : nullptr;
+}
 
 // Sets the last error and returns FALSE: how a kernel32 call that returns a
 // BOOL fails.

@@ -14,6 +14,7 @@
 #include "emulated_process.h"
 #include "emulator_error.h"
 #include "host_calls.h"
+#include "path_resolve.h"
 #include "platform_fault.h"
 #include "text_helpers.h"
 #include "transcript.h"
@@ -285,6 +286,57 @@ void RecordHostFault(HostCall call, unsigned long n, int error) {
     RecordEvent(event);
 }
 
+// The fault that ends the process with this name, in any case.
+std::optional<FaultKind> EndingFaultNamed(std::string_view name) {
+    for (std::size_t i = 0; i < std::size(kEndingFaultNames); ++i)
+        if (EqualsIgnoringAsciiCase(kEndingFaultNames[i], name))
+            return static_cast<FaultKind>(static_cast<int>(FaultKind::Crash) +
+                                          static_cast<int>(i));
+    return std::nullopt;
+}
+
+std::string_view NameOf(FaultKind kind) {
+    return kEndingFaultNames[static_cast<std::size_t>(kind) -
+                             static_cast<std::size_t>(FaultKind::Crash)];
+}
+
+// "crash, powerloss, powerloss-meta or powerloss-torn", for the messages.
+std::string EndingFaultList() {
+    std::string list;
+    const std::size_t count = std::size(kEndingFaultNames);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) list += i + 1 == count ? " or " : ", ";
+        list += kEndingFaultNames[i];
+    }
+    return list;
+}
+
+// Ends the process before call `n` of `call` as `kind` says: what the
+// program wrote goes to the host files, and for a power loss the machine's
+// drive folders are then made to hold what the disk would have kept. No
+// exit handlers run, so the registry is not written back.
+[[noreturn]] void EndProcess(FaultKind kind, const std::string &callName,
+                             unsigned long n) {
+    // What the program wrote lies in the system's cache, which outlives the
+    // process (a crash), or is what the disk model sorts out (a power loss).
+    SyncOpenFiles();
+    std::fflush(nullptr);
+    if (DiskCache *disk = TrackedDisk()) {
+        if (kind != FaultKind::Crash) {
+            const PowerLossKind loss =
+                kind == FaultKind::PowerLossMeta   ? PowerLossKind::Meta
+                : kind == FaultKind::PowerLossTorn ? PowerLossKind::Torn
+                                                   : PowerLossKind::DataOnly;
+            disk->LosePower(loss, MachineRoot());
+        }
+    }
+    const std::string kindName(NameOf(kind));
+    std::fprintf(stderr, "w95: %s injected at %s call %lu\n", kindName.c_str(),
+                 callName.c_str(), n);
+    std::fflush(stderr);
+    _exit(128 + SIGKILL);
+}
+
 FaultRule ParseRule(std::string_view entry) {
     auto fail = [&](const std::string &why) -> FaultRule {
         throw EmulatorFailure("W95_FAIL: '" + std::string(entry) + "': " + why);
@@ -292,29 +344,31 @@ FaultRule ParseRule(std::string_view entry) {
     RuleParts parts = SplitRule(entry, "W95_FAIL", "ERROR");
     std::string_view call = parts.call;
     std::string_view error = parts.error;
-    FaultRule rule{Call{}, parts.nth, 0};
+    FaultRule rule{Call{}, parts.nth, FaultKind::Error, 0};
     std::optional<Call> known = CallNamedIgnoringCase(call);
     if (!known)
         return fail("no emulated call is named '" + std::string(call) + "'");
     rule.call = *known;
-    if (EqualsIgnoringAsciiCase(error, "crash")) {
-        rule.error = kCrashFault;
-    } else {
-        const std::string_view name = InfoOf(*known).name;
-        if (InfoOf(*known).kind == CallKind::OnlyCrash)
-            return fail(std::string(name) + " cannot fail; only crash fits");
-        unsigned long code;
-        if (std::optional<DWORD> named = ErrorCodeNamed(error))
-            rule.error = *named;
-        else if (ParsePositiveDecimal(error, &code) && code <= 0xFFFFFFFEul)
-            rule.error = static_cast<DWORD>(code);
-        else if (EqualsIgnoringAsciiCase(error.substr(0, 6), "ERROR_"))
-            return fail("no Win32 error is named '" + std::string(error) + "'");
-        else
-            return fail(
-                "ERROR must be a Win32 error code from 1 or its name "
-                "(ERROR_ACCESS_DENIED), or crash");
+    if (std::optional<FaultKind> ending = EndingFaultNamed(error)) {
+        rule.kind = *ending;
+        return rule;
     }
+    const std::string_view name = InfoOf(*known).name;
+    if (InfoOf(*known).kind == CallKind::OnlyCrash)
+        return fail(std::string(name) + " cannot fail; only " +
+                    EndingFaultList() + " fit");
+    unsigned long code;
+    if (std::optional<DWORD> named = ErrorCodeNamed(error))
+        rule.error = *named;
+    else if (ParsePositiveDecimal(error, &code) && code <= 0xFFFFFFFEul)
+        rule.error = static_cast<DWORD>(code);
+    else if (EqualsIgnoringAsciiCase(error.substr(0, 6), "ERROR_"))
+        return fail("no Win32 error is named '" + std::string(error) + "'");
+    else
+        return fail(
+            "ERROR must be a Win32 error code from 1 or its name "
+            "(ERROR_ACCESS_DENIED), or " +
+            EndingFaultList());
     return rule;
 }
 
@@ -356,10 +410,16 @@ void SetFaultPlan(const std::string &list) {
     for (std::string_view entry : PlanEntries(list, "W95_FAIL"))
         rules.push_back(ParseRule(entry));
     Faults faults;
-    for (const FaultRule &rule : rules)
+    bool powerLoss = false;
+    for (const FaultRule &rule : rules) {
         faults.planned[static_cast<std::size_t>(rule.call)] = true;
+        powerLoss = powerLoss || (rule.kind != FaultKind::Error &&
+                                  rule.kind != FaultKind::Crash);
+    }
     faults.plan = std::move(rules);
     Process().faults = std::move(faults);
+    // What the disk keeps is worked out only when a power loss needs it.
+    Process().disk.SetOn(powerLoss);
 }
 
 void SetHostFaultPlan(const std::string &list) {
@@ -380,17 +440,10 @@ DWORD PlannedFault(Call call, unsigned long n) {
         const std::string callName(InfoOf(call).name);
         nlohmann::ordered_json event = {
             {"event", "Fault"}, {"call", callName}, {"n", n}};
-        if (rule.error == kCrashFault) {
-            event["error"] = "crash";
+        if (rule.kind != FaultKind::Error) {
+            event["error"] = std::string(NameOf(rule.kind));
             RecordEvent(event);
-            // What the program wrote lies in the system's cache, which
-            // outlives the process.
-            SyncOpenFiles();
-            std::fflush(nullptr);
-            // No exit handlers, no write-back of the registry.
-            std::fprintf(stderr, "w95: crash injected at %s call %lu\n",
-                         callName.c_str(), n);
-            _exit(128 + SIGKILL);
+            EndProcess(rule.kind, callName, n);
         }
         event["error"] = rule.error;
         RecordEvent(event);

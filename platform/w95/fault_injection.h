@@ -1,6 +1,7 @@
 // W95_FAIL: "CALL=ERROR" or "CALL@N=ERROR", comma-separated. CALL is an
 // emulated call's name in any case; ERROR is a decimal Win32 error code, its
-// name (ERROR_ACCESS_DENIED) or "crash".
+// name (ERROR_ACCESS_DENIED), or a fault that ends the process: "crash",
+// "powerloss", "powerloss-meta" or "powerloss-torn" (disk_cache.h).
 // W95_HOST_FAIL, the same beneath the emulation: "CALL=ERRNO" or
 // "CALL@N=ERRNO", where CALL is a host call of W95_HOST_CALLS (host_calls.h)
 // and ERRNO an errno name (EIO, ENOSPC) or a decimal errno.
@@ -30,17 +31,24 @@ std::optional<DWORD> ErrorCodeNamed(std::string_view name);
 // the table does not hold.
 std::string_view ErrorNameOf(DWORD code);
 
+// The faults that end the process, by the names W95_FAIL takes, in the
+// order of FaultKind from FaultKind::Crash on.
+inline constexpr std::string_view kEndingFaultNames[] = {
+    "crash", "powerloss", "powerloss-meta", "powerloss-torn"};
+
 // Replaces the fault plan; throws EmulatorFailure naming the bad entry.
 void SetFaultPlan(const std::string &list);
 
 // The failure that the plan makes of call number `n` of `call`, a call
 // that the plan names: the error code (recorded as a Fault event), or 0.
-// A planned crash ends the process here, at once, with no write-back.
+// A planned crash or power loss ends the process here, at once, with no
+// write-back.
 DWORD PlannedFault(Call call, unsigned long n);
 
 // Counts this call of `call` and tells whether it must fail. Returns the
 // error code to fail with (recorded as a Fault event), or 0 to run the call.
-// A planned crash ends the process here, at once, with no write-back.
+// A planned crash or power loss ends the process here, at once, with no
+// write-back.
 //
 // Every emulated function starts with it, for example
 //     if (DWORD e = w95::InjectedFault("CopyFileA")) {

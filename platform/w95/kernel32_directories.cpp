@@ -129,6 +129,8 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
         return FailWithLastError(
             w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
     }
+    if (w95::DiskCache *disk = w95::TrackedDisk())
+        disk->MadeDirectory(dir->host, dir->windows.drive);
     return TRUE;
 }
 
@@ -161,6 +163,8 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     if (w95::HostRmdir(dir->host.c_str()) != 0) {
         return FailWithLastError(w95::ErrorFromErrno(errno));
     }
+    if (w95::DiskCache *disk = w95::TrackedDisk())
+        disk->RemovedDirectory(dir->host, dir->st.st_mode, dir->windows.drive);
     return TRUE;
 }
 

@@ -82,17 +82,25 @@ ssize_t ReadAt(int fd, char *out, std::size_t count, std::int64_t offset) {
     return static_cast<ssize_t>(done);
 }
 
-// Writes `count` bytes at `offset`; 0 or the errno.
-int WriteAt(int fd, const char *in, std::size_t count, std::int64_t offset) {
+// Writes `count` bytes at `offset` into the host file of `file`; 0 or the
+// errno.
+int WriteAt(const OpenFile &file, const char *in, std::size_t count,
+            std::int64_t offset) {
+    w95::DiskCache *disk = w95::TrackedDisk();
+    const w95::FileId id{file.device, file.inode};
+    if (disk) disk->BeforeChange(id, file.fd);
     std::size_t done = 0;
     while (done < count) {
-        ssize_t n = w95::HostPwrite(fd, in + done, count - done,
+        ssize_t n = w95::HostPwrite(file.fd, in + done, count - done,
                                     static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return errno;
         }
         if (n == 0) return EIO;
+        if (disk)
+            disk->Wrote(id, offset + static_cast<std::int64_t>(done), in + done,
+                        static_cast<std::size_t>(n));
         done += static_cast<std::size_t>(n);
     }
     return 0;
@@ -126,17 +134,46 @@ DWORD WriteError(int error) {
     return w95::ErrorFromErrno(error, ERROR_FILE_NOT_FOUND, ERROR_WRITE_FAULT);
 }
 
-// Copies the bytes of `from` into a new or emptied `to`, with the source's
-// read-only attribute and last-write time. A partial target is removed.
-DWORD CopyHostFile(const HostEntry &from, const fs::path &to) {
+// Removes the file at `path`; 0, or -1 with errno set. The disk cache
+// keeps the durable bytes of a regular file, which a power loss may bring
+// back.
+int UnlinkFile(const fs::path &path) {
+    w95::DiskCache *disk = w95::TrackedDisk();
+    struct stat st {};
+    const bool tracked =
+        disk && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (tracked) disk->BeforeChange(w95::IdOf(st), path);
+    if (w95::HostUnlink(path.c_str()) != 0) return -1;
+    if (tracked)
+        disk->DeletedFile(w95::IdOf(st), path, st.st_mode,
+                          w95::DriveOfHostPath(path));
+    return 0;
+}
+
+// Copies the bytes of `from` into `to`: a new file, or the existing file
+// `replaced` (null for none) emptied first; with the source's read-only
+// attribute and last-write time. A partial target is removed.
+DWORD CopyHostFile(const HostEntry &from, const fs::path &to,
+                   const struct stat *replaced) {
     int in = w95::HostOpen(from.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return w95::ErrorFromErrno(errno);
+    w95::DiskCache *disk = w95::TrackedDisk();
+    if (disk && replaced) disk->BeforeChange(w95::IdOf(*replaced), to);
     int out = w95::HostOpen(to.c_str(),
                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (out < 0) {
         DWORD e = w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
         w95::HostClose(in);
         return e;
+    }
+    w95::FileId outId;
+    std::int64_t copied = 0;
+    if (disk) {
+        outId = disk->Opened(out);
+        if (replaced)
+            disk->Truncated(outId, 0);
+        else
+            disk->CreatedFile(outId, to, w95::DriveOfHostPath(to));
     }
     DWORD result = ERROR_SUCCESS;
     char buffer[65536];
@@ -152,6 +189,8 @@ DWORD CopyHostFile(const HostEntry &from, const fs::path &to) {
             result = WriteError(error);
             break;
         }
+        if (disk) disk->Wrote(outId, copied, buffer, static_cast<size_t>(n));
+        copied += n;
     }
     if (result == ERROR_SUCCESS) {
         struct timespec times[2];
@@ -165,7 +204,7 @@ DWORD CopyHostFile(const HostEntry &from, const fs::path &to) {
     if (w95::HostClose(out) != 0 && result == ERROR_SUCCESS)
         result = WriteError(errno);
     w95::HostClose(in);
-    if (result != ERROR_SUCCESS) w95::HostUnlink(to.c_str());
+    if (result != ERROR_SUCCESS) UnlinkFile(to);
     return result;
 }
 
@@ -195,7 +234,8 @@ namespace w95 {
 
 DWORD OpenFile::WriteOut() {
     if (writeBehind.empty()) return 0;
-    int error = WriteAt(fd, writeBehind.data(), writeBehind.size(), writeStart);
+    int error =
+        WriteAt(*this, writeBehind.data(), writeBehind.size(), writeStart);
     writeBehind.clear();
     return error != 0 ? WriteError(error) : 0;
 }
@@ -287,6 +327,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    w95::DiskCache *disk = w95::TrackedDisk();
+    if (disk && existed && truncates)
+        disk->BeforeChange(w95::IdOf(entry->st), entry->path);
     // The host file is always opened for reading too, so that a handle
     // without rights (an existence test) still is a real open file.
     flags |= wantWrite ? O_RDWR : O_RDONLY;
@@ -302,7 +345,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
     if (w95::HostFstat(fd, &opened) != 0) {
         DWORD e = w95::ErrorFromErrno(errno);
         w95::HostClose(fd);
-        if (!existed) w95::HostUnlink(entry->path.c_str());
+        if (!existed) UnlinkFile(entry->path);
         SetLastError(e);
         return INVALID_HANDLE_VALUE;
     }
@@ -310,6 +353,13 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
     file->fd = fd;
     file->device = opened.st_dev;
     file->inode = opened.st_ino;
+    if (disk) {
+        file->drive = w95::DriveOfHostPath(entry->path);
+        if (!existed)
+            disk->CreatedFile(w95::IdOf(opened), entry->path, file->drive);
+        else if (truncates)
+            disk->Truncated(w95::IdOf(opened), 0);
+    }
     for (OpenFile *other : Files().All()) {
         if (!SameHostFile(*other, *file)) continue;
         ++other->sharers;
@@ -423,7 +473,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
     }
     if (nNumberOfBytesToWrite >= kBufferBytes) {
         if (int error =
-                WriteAt(file->fd, in, nNumberOfBytesToWrite, file->position)) {
+                WriteAt(*file, in, nNumberOfBytesToWrite, file->position)) {
             return FailWithLastError(WriteError(error));
         }
     } else {
@@ -501,6 +551,8 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
     if (DWORD e = SyncSameFile(*file, true)) return FailWithLastError(e);
     if (w95::HostFsync(file->fd) != 0)
         return FailWithLastError(WriteError(errno));
+    if (w95::DiskCache *disk = w95::TrackedDisk())
+        disk->Flushed({file->device, file->inode}, file->drive);
     return TRUE;
 }
 
@@ -596,7 +648,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
             return FailWithLastError(ERROR_SHARING_VIOLATION);
         }
     }
-    DWORD result = CopyHostFile(*from, to->path);
+    DWORD result =
+        CopyHostFile(*from, to->path, to->exists ? &to->st : nullptr);
     if (result != ERROR_SUCCESS) return FailWithLastError(result);
     return TRUE;
 }
@@ -618,7 +671,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         if (Files().IsOpen(entry->st))
             return FailWithLastError(ERROR_SHARING_VIOLATION);
     }
-    if (w95::HostUnlink(entry->path.c_str()) != 0) {
+    if (UnlinkFile(entry->path) != 0) {
         return FailWithLastError(w95::ErrorFromErrno(errno));
     }
     return TRUE;
@@ -654,18 +707,23 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
         }
         if (target == from->path) return TRUE;
     }
-    if (w95::HostRename(from->path.c_str(), target.c_str()) == 0) return TRUE;
+    if (w95::HostRename(from->path.c_str(), target.c_str()) == 0) {
+        if (w95::DiskCache *disk = w95::TrackedDisk())
+            disk->Renamed(from->path, w95::DriveOfHostPath(from->path), target,
+                          w95::DriveOfHostPath(target));
+        return TRUE;
+    }
     if (errno != EXDEV) return FailWithLastError(w95::ErrorFromErrno(errno));
     // Another drive on another host file system: files are copied and the
     // original removed; directories cannot move between drives.
     if (S_ISDIR(from->st.st_mode))
         return FailWithLastError(ERROR_NOT_SAME_DEVICE);
-    DWORD result = CopyHostFile(*from, target);
+    DWORD result = CopyHostFile(*from, target, nullptr);
     if (result != ERROR_SUCCESS) return FailWithLastError(result);
     // A file that stays where it was is no move: the copy goes again.
-    if (w95::HostUnlink(from->path.c_str()) != 0) {
+    if (UnlinkFile(from->path) != 0) {
         DWORD e = w95::ErrorFromErrno(errno);
-        w95::HostUnlink(target.c_str());
+        UnlinkFile(target);
         return FailWithLastError(e);
     }
     return TRUE;
@@ -687,6 +745,9 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     if (w95::HostChmod(entry->path.c_str(), mode) != 0) {
         return FailWithLastError(w95::ErrorFromErrno(errno));
     }
+    if (w95::DiskCache *disk = w95::TrackedDisk())
+        disk->ChangedMode(entry->path, entry->st.st_mode & 07777,
+                          w95::DriveOfHostPath(entry->path));
     return TRUE;
 }
 

@@ -44,20 +44,6 @@ bool IsWithin(const fs::path &inner, const fs::path &outer) {
     return true;
 }
 
-const fs::path &MachineRoot() {
-    EmulatedProcess &process = Process();
-    fs::path &cachedFor = process.machineRootFor;
-    fs::path &canonical = process.machineRoot;
-    const fs::path &dir = process.machine.directory;
-    if (canonical.empty() || dir.native() != cachedFor.native()) {
-        std::error_code ec;
-        canonical = fs::weakly_canonical(dir, ec);
-        if (ec) canonical = dir.lexically_normal();
-        cachedFor = dir;
-    }
-    return canonical;
-}
-
 // An entry of a directory as found: its host name and what lstat saw.
 struct FoundEntry {
     std::string name;
@@ -112,6 +98,34 @@ bool IsDirectoryEntry(const std::string &path, const struct stat &st) {
 }
 
 }  // namespace
+
+const fs::path &MachineRoot() {
+    EmulatedProcess &process = Process();
+    fs::path &cachedFor = process.machineRootFor;
+    fs::path &canonical = process.machineRoot;
+    const fs::path &dir = process.machine.directory;
+    if (canonical.empty() || dir.native() != cachedFor.native()) {
+        std::error_code ec;
+        canonical = fs::weakly_canonical(dir, ec);
+        if (ec) canonical = dir.lexically_normal();
+        cachedFor = dir;
+    }
+    return canonical;
+}
+
+char DriveOfHostPath(const fs::path &host) {
+    const std::string &root = MachineRoot().native();
+    const std::string &path = host.native();
+    const std::string drive = "/drive_";
+    if (root.empty() || path.size() < root.size() + drive.size() + 1 ||
+        path.compare(0, root.size(), root) != 0 ||
+        path.compare(root.size(), drive.size(), drive) != 0)
+        return 0;
+    const std::size_t after = root.size() + drive.size() + 1;
+    if (path.size() > after && path[after] != '/') return 0;
+    const char letter = UpperDrive(path[root.size() + drive.size()]);
+    return IsDriveLetter(letter) ? letter : 0;
+}
 
 std::string WindowsPath::Text() const {
     std::string text;

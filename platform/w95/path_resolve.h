@@ -48,6 +48,14 @@ std::optional<std::filesystem::path> ResolvePath(const char *windowsPath,
 // against the current directory, with "." and ".." folded.
 std::string FullWindowsPath(const char *windowsPath);
 
+// The machine directory with every link followed: the drive folders lie in
+// it, and ResolvePath's host paths start with it.
+const std::filesystem::path &MachineRoot();
+
+// The drive letter ('A'..'Z') of a host path that ResolvePath gave; 0 for a
+// path outside the drive folders.
+char DriveOfHostPath(const std::filesystem::path &host);
+
 // True when `path` (already existing or not) lies within the machine
 // directory once every symbolic link in it is followed.
 bool InsideMachine(const std::filesystem::path &path);

@@ -151,18 +151,20 @@ TEST(FaultPlan, RejectsWhatIsNotAFault) {
               "W95_FAIL: 'CopyFileA@0=5': N must be a call number from 1");
     EXPECT_EQ(FailureOf([] { w95::SetFaultPlan("CopyFileA=boom"); }),
               "W95_FAIL: 'CopyFileA=boom': ERROR must be a Win32 error code "
-              "from 1 or its name (ERROR_ACCESS_DENIED), or crash");
+              "from 1 or its name (ERROR_ACCESS_DENIED), or crash, powerloss, "
+              "powerloss-meta or powerloss-torn");
     EXPECT_EQ(FailureOf([] { w95::SetFaultPlan("copyfilea=ERROR_NOPE"); }),
               "W95_FAIL: 'copyfilea=ERROR_NOPE': no Win32 error is named "
               "'ERROR_NOPE'");
     EXPECT_EQ(FailureOf([] { w95::SetFaultPlan("CopyFileA=0"); }),
               "W95_FAIL: 'CopyFileA=0': ERROR must be a Win32 error code "
-              "from 1 or its name (ERROR_ACCESS_DENIED), or crash");
+              "from 1 or its name (ERROR_ACCESS_DENIED), or crash, powerloss, "
+              "powerloss-meta or powerloss-torn");
     EXPECT_EQ(FailureOf([] { w95::SetFaultPlan("CopyFileA=5,,ReadFile=5"); }),
               "W95_FAIL: empty entry in 'CopyFileA=5,,ReadFile=5'");
     EXPECT_EQ(FailureOf([] { w95::SetFaultPlan("gettickcount=5"); }),
               "W95_FAIL: 'gettickcount=5': GetTickCount cannot fail; only "
-              "crash fits");
+              "crash, powerloss, powerloss-meta or powerloss-torn fit");
     w95::ResetFaults();
 }
 

@@ -99,6 +99,16 @@ TEST(W95ToolCommandLine, CallsListsTheCallTableForTheSweep) {
     EXPECT_TRUE(Contains(calls.out, "\nCopyFileA\n"));
 }
 
+TEST(W95ToolCommandLine, CallsKindsListsTheFaultsThatEndARun) {
+    ToolRun kinds = W95({"calls", "--kinds"});
+    ASSERT_EQ(kinds.exitCode, 0) << kinds.err;
+    EXPECT_EQ(kinds.out, "crash\npowerloss\npowerloss-meta\npowerloss-torn\n");
+    ToolRun help = W95({"calls", "--help"});
+    EXPECT_TRUE(Contains(help.out, "powerloss-torn")) << help.out;
+    help = W95({"run", "--help"});
+    EXPECT_TRUE(Contains(help.out, "powerloss-meta")) << help.out;
+}
+
 TEST(W95ToolRun, RunsAProgramWithTheSettingsAsOptions) {
     ToolMachine m;
     fs::path transcript = m.Beside("run.jsonl");

@@ -132,7 +132,9 @@ int main(int argc, char **argv) {
                     "(W95_TRANSCRIPT)");
     cmd->add_option("--fail", run.fail,
                     "fault injection, CALL=ERROR or CALL@N=ERROR, "
-                    "comma-separated (W95_FAIL)");
+                    "comma-separated (W95_FAIL); ERROR is a Win32 error code "
+                    "or its name, or crash, powerloss, powerloss-meta or "
+                    "powerloss-torn to end the run before the call");
     cmd->add_option("--host-fail", run.hostFail,
                     "host call failures beneath the emulation, CALL=ERRNO or "
                     "CALL@N=ERRNO, comma-separated (W95_HOST_FAIL)");
@@ -162,14 +164,21 @@ int main(int argc, char **argv) {
                     "B's to FILE (- for standard output)");
     cmd->callback([&] { action = [&] { return tool::DiffMachines(diff); }; });
 
-    cmd = app.add_subcommand("calls",
-                             "List the emulated calls that W95_FAIL takes, one "
-                             "a line; calls that can only crash are marked "
-                             "crash-only");
+    cmd = app.add_subcommand(
+        "calls",
+        "List the emulated calls that W95_FAIL takes, one a line; calls that "
+        "cannot fail, only end the process (crash, powerloss, powerloss-meta, "
+        "powerloss-torn), are marked crash-only");
     bool hostCalls = false;
+    bool faultKinds = false;
     cmd->add_flag("--host", hostCalls,
                   "list the host calls that W95_HOST_FAIL takes instead");
-    cmd->callback([&] { action = [&] { return tool::ListCalls(hostCalls); }; });
+    cmd->add_flag("--kinds", faultKinds,
+                  "list the faults that end the process instead: crash, "
+                  "powerloss, powerloss-meta, powerloss-torn");
+    cmd->callback([&] {
+        action = [&] { return tool::ListCalls(hostCalls, faultKinds); };
+    });
 
     CLI::App *reg =
         app.add_subcommand("reg", "Read and change a machine's registry");

@@ -10,6 +10,7 @@
 
 #include "code_page.h"
 #include "emulated_calls.h"
+#include "fault_injection.h"
 #include "host_calls.h"
 #include "tool.h"
 
@@ -101,7 +102,12 @@ int RunOnMachine(const RunOptions &options) {
                      env);
 }
 
-int ListCalls(bool host) {
+int ListCalls(bool host, bool kinds) {
+    if (kinds) {
+        for (std::string_view name : w95::kEndingFaultNames)
+            std::printf("%.*s\n", static_cast<int>(name.size()), name.data());
+        return kOk;
+    }
     if (host) {
         for (std::string_view name : w95::kHostCallNames)
             std::printf("%.*s\n", static_cast<int>(name.size()), name.data());

@@ -67,7 +67,11 @@ int RegQuery(const RegOptions &options);
 int RegAdd(const RegOptions &options);
 int RegDelete(const RegOptions &options);
 
-int ListCalls(bool host);
+// `w95 calls`: the emulated calls that W95_FAIL takes ("NAME", or "NAME
+// crash-only" for one that can only end the process), the host calls of
+// W95_HOST_FAIL (`host`), or the faults that end the process (`kinds`), one
+// a line.
+int ListCalls(bool host, bool kinds);
 
 // The folder that holds the tool itself (build/bin): the native programs
 // lie next to it.
