@@ -169,6 +169,30 @@ TEST(StartupEntry, FlushesAroundTheExchange) {
     EXPECT_EQ(kept.ReadFile("C:\\WINDOWS\\qvrwin.old"), STARTUP_WIN_INI);
 }
 
+// The power fails at each step of the exchange, with every kind of loss:
+// win.ini is whole, cleaned or not, or (between the two renames) lies whole
+// under the aside name.
+TEST(StartupEntry, APowerLossLeavesAWholeWinIni) {
+    for (const char *kind : {"powerloss", "powerloss-meta", "powerloss-torn"}) {
+        for (const char *call : {"MoveFileA@1", "MoveFileA@2",
+                                 "FlushFileBuffers@2", "DeleteFileA@1"}) {
+            std::string point = std::string(call) + "=" + kind;
+            PreloadMachine machine;
+            machine.Parameters("#0\n");
+            machine.Run("parlod", "", Fail(point.c_str()));
+            if (machine.Exists(WIN_INI)) {
+                std::string text = machine.WinIni();
+                EXPECT_TRUE(text == STARTUP_WIN_INI || text == CLEAN_WIN_INI)
+                    << point << ": " << text;
+            } else {
+                EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\qvrwin.old"),
+                          STARTUP_WIN_INI)
+                    << point;
+            }
+        }
+    }
+}
+
 // The aside name held by a read-only file or a folder: the old win.ini goes
 // under the next free name for the exchange, and what held the name stays.
 TEST(StartupEntry, TakenAsideNameIsPassedOver) {
