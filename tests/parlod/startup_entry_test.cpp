@@ -174,8 +174,9 @@ TEST(StartupEntry, FlushesAroundTheExchange) {
 // under the aside name.
 TEST(StartupEntry, APowerLossLeavesAWholeWinIni) {
     for (const char *kind : {"powerloss", "powerloss-meta", "powerloss-torn"}) {
-        for (const char *call : {"MoveFileA@1", "MoveFileA@2",
-                                 "FlushFileBuffers@2", "DeleteFileA@1"}) {
+        for (const char *call :
+             {"FlushFileBuffers@1", "MoveFileA@1", "MoveFileA@2",
+              "FlushFileBuffers@2", "DeleteFileA@1"}) {
             std::string point = std::string(call) + "=" + kind;
             PreloadMachine machine;
             machine.Parameters("#0\n");
