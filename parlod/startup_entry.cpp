@@ -36,6 +36,24 @@ void AppendName(char *path, const char *name) {
     lstrcatA(path, name);
 }
 
+// Opens a closed file again for writing and flushes it to the disk. 0, or
+// the error of the call that failed.
+DWORD FlushToDisk(const char *path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error == 0 ? DWORD(ERROR_WRITE_FAULT) : error;
+    }
+    DWORD error = 0;
+    if (!FlushFileBuffers(file)) {
+        error = GetLastError();
+        if (error == 0) error = ERROR_WRITE_FAULT;
+    }
+    CloseHandle(file);
+    return error;
+}
+
 // Takes the first occurrence of StartupEntry out of TextBuffer.
 void CutEntry(int entryLength) {
     char *found = std::strstr(TextBuffer, StartupEntry);
@@ -45,7 +63,8 @@ void CutEntry(int entryLength) {
 }
 
 // Copies win.ini into the temporary file without the entry. 0 when the whole
-// copy was written and closed; otherwise the error that ended it. When
+// copy was written, closed and flushed to the disk; otherwise the error that
+// ended it. When
 // win.ini itself cannot be opened there is nothing to clean: *noWinIni.
 DWORD CopyWithoutEntry(const char *winIniPath, const char *tempPath,
                        bool *noWinIni) {
@@ -77,7 +96,7 @@ DWORD CopyWithoutEntry(const char *winIniPath, const char *tempPath,
         failed = true;
         error = GetLastError();
     }
-    if (!failed) return 0;
+    if (!failed) return FlushToDisk(tempPath);
     return error == 0 ? DWORD(ERROR_WRITE_FAULT) : error;
 }
 
@@ -98,10 +117,11 @@ bool ChooseAsideName(char *asidePath) {
     return false;
 }
 
-// Puts the finished copy in place of win.ini: the old win.ini is moved
-// aside, the copy renamed to win.ini, and the old one deleted. Gives 0, or
-// the error that kept the copy out; win.ini is then as it was, and the copy
-// is removed.
+// Puts the finished copy, already on disk, in place of win.ini: the old
+// win.ini is moved aside, the copy renamed to win.ini, win.ini flushed (which
+// puts both renames on the disk), and the old one deleted. Gives 0, or the
+// error that kept the copy out; win.ini is then as it was, and the copy is
+// removed. When the flush fails, the old win.ini stays aside.
 //
 // What lies on disk if the power fails:
 //  - before the first rename: win.ini as it was, and the complete copy in
@@ -113,7 +133,9 @@ bool ChooseAsideName(char *asidePath) {
 //    Windows 95 offers no rename that replaces a file, so this window
 //    cannot be closed;
 //  - after the second rename: the cleaned win.ini, and the old one under
-//    the aside name, which a later run removes.
+//    the aside name, which a later run removes. Until win.ini is flushed
+//    the disk may also still hold the names as they were before the
+//    renames: either way a whole win.ini.
 DWORD ReplaceWinIni(const char *winIniPath, const char *tempPath,
                     char *asidePath) {
     DWORD error = 0;
@@ -125,7 +147,7 @@ DWORD ReplaceWinIni(const char *winIniPath, const char *tempPath,
         error = GetLastError();
         MoveFileA(asidePath, winIniPath);
     } else {
-        DeleteFileA(asidePath);
+        if (FlushToDisk(winIniPath) == 0) DeleteFileA(asidePath);
         return 0;
     }
     DeleteFileA(tempPath);

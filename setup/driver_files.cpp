@@ -71,28 +71,32 @@ bool CopyWithBackup(char *source, char *target, const char *name, char *saved,
     }
     int index = FileIndexOf(backupBit);
     // A file is journalled as new only where none stands, so that undoing
-    // it never deletes a file that was there before.
-    if (GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES) {
-        JournalFile("NEW", index, target, NULL);
-    }
+    // it never deletes a file that was there before. A name that cannot be
+    // probed fails the copy.
+    NameState state = ProbeName(target);
+    if (state == NameState::Unknown) return false;
+    if (state == NameState::Free) JournalFile("NEW", index, target, NULL);
+    // Every copy is flushed at once, so that it is on disk when the commit
+    // comes; a failed flush is a failed copy.
     if (CopyFileA(source, target, TRUE)) {
         CreatedFlags |= backupBit;
-        return true;
+        return FlushFile(target);
     }
     if (GetLastError() != ERROR_FILE_EXISTS) return false;
 
-    // The target exists: it is replaced only once its copy is saved.
+    // The target exists: it is replaced only once its copy is saved, and on
+    // disk before the journal vouches for it.
     JournalFile("OLD", index, target, saved);
     BackupIntentFlags |= backupBit;
-    if (!CopyFileA(target, saved, FALSE)) return false;
+    if (!CopyFileA(target, saved, FALSE) || !FlushFile(saved)) return false;
     JournalFile("OLD+", index, NULL, NULL);
     BackupFlags |= backupBit;
-    if (CopyFileA(source, target, FALSE)) {
+    if (CopyFileA(source, target, FALSE) && FlushFile(target)) {
         StepFlags |= STEP_FILES_REPLACED;
         return true;
     }
     DWORD error = GetLastError();
-    if (CopyFileA(saved, target, FALSE)) {
+    if (CopyFileA(saved, target, FALSE) && FlushFile(target)) {
         DeleteFileA(saved);
         BackupFlags &= ~backupBit;
         BackupIntentFlags &= ~backupBit;
@@ -104,8 +108,11 @@ bool CopyWithBackup(char *source, char *target, const char *name, char *saved,
 }
 
 void PutBackInstalledFile(int index) {
+    // The saved copy goes only once the file it was put back into is on
+    // disk.
     if (CopyFileA(InstalledFileBackup[index], InstalledFileTarget[index],
-                  FALSE)) {
+                  FALSE) &&
+        FlushFile(InstalledFileTarget[index])) {
         DeleteFileA(InstalledFileBackup[index]);
     } else if (!SavedCopyGone(InstalledFileBackup[index])) {
         // Gone means put back already, by an undo that was cut short.
@@ -148,13 +155,17 @@ void InstallDriverFiles() {
         FatalSetupError("Error copying HBX52XX.MPD.", (LONG)GetLastError());
     }
 
-    if (GetFileAttributesA(InstallDir) == INVALID_FILE_ATTRIBUTES) {
-        JournalRecord("DIR", {InstallDir});
-        InstallDirCreated = 1;
-    }
+    // The folder is journalled before it is made, where nothing stands; a
+    // name that cannot be probed skips the preload files, as a folder that
+    // cannot be made does.
+    NameState folder = ProbeName(InstallDir);
+    if (folder == NameState::Unknown) StepFlags |= STEP_PRELOAD_SKIPPED;
+    if (StepFlags & STEP_PRELOAD_SKIPPED) return;
+    if (folder == NameState::Free) JournalRecord("DIR", {InstallDir});
     SECURITY_ATTRIBUTES security = PlainSecurity();
-    if (!CreateDirectoryA(InstallDir, &security) &&
-        GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (CreateDirectoryA(InstallDir, &security)) {
+        InstallDirCreated = folder == NameState::Free;
+    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
         StepFlags |= STEP_PRELOAD_SKIPPED;
     }
     if (StepFlags & STEP_PRELOAD_SKIPPED) return;
@@ -169,5 +180,6 @@ void InstallDriverFiles() {
 
     UndoPreloadFiles();
     StepFlags |= STEP_PRELOAD_SKIPPED;
-    RemoveDirectoryA(InstallDir);  // goes only when empty
+    // A folder this run made goes, when it is empty.
+    if (InstallDirCreated) RemoveDirectoryA(InstallDir);
 }

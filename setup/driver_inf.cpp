@@ -63,19 +63,21 @@ bool FindInfWithEitherKey(char *path, const char *pattern, int *count) {
 }
 
 // The first free name oem<n>.inf from the count of oem files on. The count
-// assumes numbers from 0 without gaps; an existing file is never taken.
+// assumes numbers from 0 without gaps; an existing file is never taken, nor
+// a name whose probe failed. False with the error in GetLastError.
 bool ChooseNewOemName(int number) {
     for (; number >= 0 && number < 0x7FFFFFFF; ++number) {
         wsprintfA(MessageText, "\\oem%d.inf", number);
         if (std::strlen(InfDir) + std::strlen(MessageText) >= PATH_SIZE) {
-            return false;
+            break;
         }
         std::strcpy(DriverInfPath, InfDir);
         std::strcat(DriverInfPath, MessageText);
-        if (GetFileAttributesA(DriverInfPath) == INVALID_FILE_ATTRIBUTES) {
-            return true;
-        }
+        NameState state = ProbeName(DriverInfPath);
+        if (state == NameState::Free) return true;
+        if (state == NameState::Unknown) return false;
     }
+    SetLastError(ERROR_FILE_EXISTS);
     return false;
 }
 
@@ -126,27 +128,34 @@ void WriteCommentedInf() {
     }
     DWORD error = GetLastError();
     source.Close();
+    // The copy is on disk before it is exchanged in: a failed flush is a
+    // failed write.
+    if (!writeFailed && !readFailed && !FlushFileBuffers(target.Get())) {
+        writeFailed = true;
+        error = GetLastError();
+    }
     if (!target.CloseWritten() && !writeFailed) {
         writeFailed = true;
         error = GetLastError();
     }
     if (writeFailed) FailReadWrite(error);
-    if (readFailed && !CopyFileA(SourceInfPath, DriverInfTempPath, FALSE)) {
+    if (readFailed && (!CopyFileA(SourceInfPath, DriverInfTempPath, FALSE) ||
+                       !FlushFile(DriverInfTempPath))) {
         FailReadWrite(GetLastError());
     }
 }
 
 // Renames the finished copy to DriverInfPath: under a new name at once (the
 // rename refuses a name that is taken); over an old instance by moving that
-// aside first and deleting it after. The journal knows it first.
+// aside first, where it stays, whole and on disk, until the commit. The
+// journal knows it first.
 void ExchangeCommentedInf() {
     JournalRecord("INF!");
     DriverInfWritten = 1;
     bool done = DriverInfIsNew
                     ? MoveFileA(DriverInfTempPath, DriverInfPath) != FALSE
                     : MoveFileA(DriverInfPath, DriverInfAsidePath) &&
-                          MoveFileA(DriverInfTempPath, DriverInfPath) &&
-                          DeleteFileA(DriverInfAsidePath);
+                          MoveFileA(DriverInfTempPath, DriverInfPath);
     if (!done) FailReadWrite(GetLastError());
 }
 
@@ -235,10 +244,10 @@ void PlaceDriverInf() {
         FailReadWrite(ERROR_FILENAME_EXCED_RANGE);
     }
     bool old = FindInfWithEitherKey(DriverInfPath, pattern, &count);
-    if (!old && !ChooseNewOemName(count)) FailReadWrite(ERROR_FILE_EXISTS);
+    if (!old && !ChooseNewOemName(count)) FailReadWrite(GetLastError());
     if (!ChooseWorkName(DriverInfTempPath, InfDir, "qvrnew%d.$$$") ||
         (old && !ChooseWorkName(DriverInfAsidePath, InfDir, "qvrold%d.$$$"))) {
-        FailReadWrite(ERROR_FILE_EXISTS);
+        FailReadWrite(GetLastError());
     }
     if (old) {
         // The old instance is overwritten only once it is saved.
@@ -247,7 +256,9 @@ void PlaceDriverInf() {
             ComposePath(DriverInfBackupPath, sizeof DriverInfBackupPath,
                         TempDir, FileNamePart(DriverInfPath));
         if (named) JournalDriverInf();
-        if (!named || !CopyFileA(DriverInfPath, DriverInfBackupPath, FALSE)) {
+        // The saved copy is on disk before the journal vouches for it.
+        if (!named || !CopyFileA(DriverInfPath, DriverInfBackupPath, FALSE) ||
+            !FlushFile(DriverInfBackupPath)) {
             DWORD error = named ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
             wsprintfA(MessageText, "Error backing up file %s.", DriverInfPath);
             FatalSetupError(MessageText, (LONG)error);
@@ -266,30 +277,32 @@ void PlaceDriverInf() {
 
 void UndoDriverInf() {
     ShowProgress("Deleting QVRDMA.INF.");
+    // Only a copy this run renamed in is deleted: the exchange began and the
+    // commented copy is gone from its own name. Until then a new name holds
+    // nothing of this run's.
+    bool renamed = DriverInfWritten && DriverInfTempPath[0] != '\0' &&
+                   ProbeName(DriverInfTempPath) == NameState::Free;
     if (DriverInfTempPath[0] != '\0') DeleteFileA(DriverInfTempPath);
-    // Only a file this run renamed in is deleted; until the exchange began,
-    // an old instance keeps its content and a new name holds nothing.
     if (DriverInfIsNew) {
-        if (DriverInfWritten) DeleteFileA(DriverInfPath);
+        if (renamed) DeleteFileA(DriverInfPath);
         return;
     }
     ShowProgress("Restoring QVRDMA.INF in Windows INF directory.");
+    // Until the exchange began, the old instance keeps its content.
     if (!DriverInfWritten) return;
     // The saved copy stays in the working directory either way.
-    if (!CopyFileA(DriverInfBackupPath, DriverInfPath, FALSE) &&
-        !SavedCopyGone(DriverInfBackupPath)) {
-        // Cut short between the renames, the old instance still lies aside.
-        if (GetFileAttributesA(DriverInfPath) != INVALID_FILE_ATTRIBUTES ||
-            !MoveFileA(DriverInfAsidePath, DriverInfPath)) {
-            ReportKeptCopy(DriverInfPath, DriverInfBackupPath);
-            return;
-        }
+    if (!PutBackExchanged(DriverInfPath, DriverInfAsidePath,
+                          DriverInfBackupPath)) {
+        ReportKeptCopy(DriverInfPath, DriverInfBackupPath);
+        return;
     }
     DeleteFileA(DriverInfAsidePath);
 }
 
 void DeleteDriverInfBackup() {
-    if (!DriverInfIsNew && DriverInfBackupPath[0] != '\0') {
-        DeleteFileA(DriverInfBackupPath);
+    if (DriverInfIsNew) return;
+    if (DriverInfWritten && DriverInfAsidePath[0] != '\0') {
+        DeleteFileA(DriverInfAsidePath);
     }
+    if (DriverInfBackupPath[0] != '\0') DeleteFileA(DriverInfBackupPath);
 }

@@ -19,6 +19,22 @@ void ReportKeptCopy(const char *original, const char *savedCopy) {
     UndoIncomplete = 1;
 }
 
+bool PutBackExchanged(const char *original, const char *aside,
+                      const char *saved) {
+    // The aside is the old file itself, on disk since before the run; the
+    // saved copy serves only when the aside is gone and the original name
+    // is empty. An original that stands while the aside is gone is the old
+    // file: the exchange had not begun, or an undo cut short put it back.
+    const char *from = aside;
+    if (aside[0] == '\0' || ProbeName(aside) == NameState::Free) {
+        NameState state = ProbeName(original);
+        if (state == NameState::Taken) return true;
+        if (state == NameState::Unknown) return false;
+        from = saved;
+    }
+    return CopyFileA(from, original, FALSE) && FlushFile(original);
+}
+
 void FatalSetupError(const char *message, LONG errorCode) {
     if (message != MessageText) {
         lstrcpynA(MessageText, message, sizeof MessageText);

@@ -4,11 +4,13 @@
 // Every record names a change and where its saved copy lies, and reaches
 // the disk before the change it records. The journal is never written in
 // place: the whole text goes into JOURNAL.NEW, JOURNAL is deleted and
-// JOURNAL.NEW renamed to it. So at every moment one of the two files holds
-// every record written so far: JOURNAL when it exists (JOURNAL.NEW then
-// holds at most one record more, whose change has not been made yet),
-// otherwise JOURNAL.NEW, complete. Each line carries a check sum, so that a
-// line torn by a power loss, and everything behind it, is not taken.
+// JOURNAL.NEW renamed to it, once JOURNAL.NEW is flushed to the disk. So at
+// every moment one of the two files holds every record written so far:
+// JOURNAL when it is alone, JOURNAL.NEW when it is alone (complete), and
+// when both are there, the one with more valid records (JOURNAL.NEW then
+// holds one record more: a power loss can take back the delete and the
+// rename of the exchange). Each line carries a check sum, so that a line
+// torn by a power loss, and everything behind it, is not taken.
 //
 // A record of an intent ("a saved copy will be made here") comes before a
 // copy is made, and a second record once it is complete: the recovery then
@@ -36,13 +38,20 @@ char JournalPath[PATH_SIZE];
 char JournalNewPath[PATH_SIZE];
 char JournalText[JOURNAL_SIZE];  // every record written so far
 DWORD JournalLength;
-char ReadText[JOURNAL_SIZE];  // a journal read back for recovery
-bool JournalOnDisk;           // JOURNAL exists
-bool JournalNewOnDisk;        // JOURNAL.NEW exists
+char ReadText[JOURNAL_SIZE];     // JOURNAL read back for recovery
+char ReadNewText[JOURNAL_SIZE];  // JOURNAL.NEW read back for recovery
+bool JournalOnDisk;              // JOURNAL exists
+bool JournalNewOnDisk;           // JOURNAL.NEW exists
 
 const char JournalName[] = "JOURNAL";
 const char JournalNewName[] = "JOURNAL.NEW";
 const char InstallDir[] = "C:\\VELTRANE";
+
+// The work names ChooseWorkName handed out in this run: each file of a run
+// has its own, so that the undo of one never deletes another's.
+constexpr int WORK_NAME_COUNT = 8;
+char WorkNames[WORK_NAME_COUNT][PATH_SIZE];
+int WorkNameCount;
 
 const char RecoveredText[] =
     "Setup was interrupted before it finished.  The changes it had made "
@@ -117,6 +126,12 @@ DWORD WriteJournal() {
     BOOL wrote = WriteFile(file, JournalText, size, &written, NULL);
     if (!wrote || written != size) {
         DWORD error = wrote ? ERROR_WRITE_FAULT : GetLastError();
+        CloseWrittenFile(file);
+        return error != 0 ? error : ERROR_WRITE_FAULT;
+    }
+    // The record is on disk before JOURNAL goes, and so before its change.
+    if (!FlushFileBuffers(file)) {
+        DWORD error = GetLastError();
         CloseWrittenFile(file);
         return error != 0 ? error : ERROR_WRITE_FAULT;
     }
@@ -240,9 +255,9 @@ int LoadJournal(Piece text, bool *committed) {
     return records;
 }
 
-// Reads a whole journal file into ReadText. False when it cannot be read,
-// or is larger than any journal that a run writes.
-bool ReadJournalFile(const char *path, Piece *text) {
+// Reads a whole journal file into `buffer` (JOURNAL_SIZE bytes). False when
+// it cannot be read, or is larger than any journal that a run writes.
+bool ReadJournalFile(const char *path, char *buffer, Piece *text) {
     SECURITY_ATTRIBUTES security = PlainSecurity();
     FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, &security,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
@@ -251,10 +266,10 @@ bool ReadJournalFile(const char *path, Piece *text) {
     if (size == INVALID_FILE_SIZE || size > JOURNAL_SIZE) return false;
     DWORD got = 0;
     if (size > 0 &&
-        (!ReadFile(file.Get(), ReadText, size, &got, NULL) || got != size)) {
+        (!ReadFile(file.Get(), buffer, size, &got, NULL) || got != size)) {
         return false;
     }
-    *text = {ReadText, size};
+    *text = {buffer, size};
     return true;
 }
 
@@ -263,9 +278,8 @@ bool Exists(const char *path) {
            GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Every piece of run state back to its start, for the run that follows a
-// recovery.
-void ResetRunState() {
+// What LoadJournal puts into the run's state, back to nothing.
+void ResetLoadedState() {
     StepFlags = 0;
     BackupFlags = 0;
     CreatedFlags = 0;
@@ -282,7 +296,14 @@ void ResetRunState() {
         InstalledFileTarget[i][0] = InstalledFileBackup[i][0] = '\0';
     }
     InstallDirCreated = 0;
+}
+
+// Every piece of run state back to its start, for the run that follows a
+// recovery.
+void ResetRunState() {
+    ResetLoadedState();
     UndoIncomplete = 0;
+    WorkNameCount = 0;
     JournalLength = 0;
     JournalOnDisk = JournalNewOnDisk = false;
     TempDir[0] = '\0';
@@ -330,10 +351,27 @@ bool ChooseWorkName(char *out, const char *directory, const char *format) {
     for (int n = 0; n < 1000; ++n) {
         char name[16];
         wsprintfA(name, format, n);
-        if (!ComposePath(out, PATH_SIZE, directory, name)) return false;
-        if (GetFileAttributesA(out) == INVALID_FILE_ATTRIBUTES) return true;
+        if (!ComposePath(out, PATH_SIZE, directory, name)) break;
+        bool handedOut = false;
+        for (int i = 0; i < WorkNameCount; ++i) {
+            handedOut = handedOut || lstrcmpiA(WorkNames[i], out) == 0;
+        }
+        if (handedOut) continue;
+        NameState state = ProbeName(out);
+        if (state == NameState::Unknown) {
+            DWORD error = GetLastError();
+            out[0] = '\0';
+            SetLastError(error);
+            return false;
+        }
+        if (state == NameState::Taken) continue;
+        if (WorkNameCount < WORK_NAME_COUNT) {
+            lstrcpyA(WorkNames[WorkNameCount++], out);
+        }
+        return true;
     }
     out[0] = '\0';
+    SetLastError(ERROR_FILE_EXISTS);
     return false;
 }
 
@@ -395,23 +433,36 @@ bool RecoverInterruptedRun() {
         JournalPath[0] = '\0';
         return true;  // then no run can have left a journal there
     }
-    const char *found = Exists(JournalPath)      ? JournalPath
-                        : Exists(JournalNewPath) ? JournalNewPath
-                                                 : NULL;
-    if (found == NULL) {
-        ResetRunState();
-        return true;
-    }
-    Piece text;
-    if (!ReadJournalFile(found, &text)) {
-        MessageBoxA(NULL, NotRecoveredText, ErrorCaption, MB_ICONERROR);
-        return false;
-    }
-    bool committed = false;
-    int records = LoadJournal(text, &committed);
     // Both names may be in use; both go once the journal is done with.
     JournalOnDisk = Exists(JournalPath);
     JournalNewOnDisk = Exists(JournalNewPath);
+    if (!JournalOnDisk && !JournalNewOnDisk) {
+        ResetRunState();
+        return true;
+    }
+    Piece text = {ReadText, 0};
+    Piece newText = {ReadNewText, 0};
+    if ((JournalOnDisk && !ReadJournalFile(JournalPath, ReadText, &text)) ||
+        (JournalNewOnDisk &&
+         !ReadJournalFile(JournalNewPath, ReadNewText, &newText))) {
+        MessageBoxA(NULL, NotRecoveredText, ErrorCaption, MB_ICONERROR);
+        return false;
+    }
+    // Of two journals the one with more valid records is the later one.
+    bool committed = false;
+    int records = LoadJournal(text, &committed);
+    if (JournalNewOnDisk) {
+        ResetLoadedState();
+        committed = false;
+        int newRecords = LoadJournal(newText, &committed);
+        if (newRecords <= records) {
+            ResetLoadedState();
+            committed = false;
+            LoadJournal(text, &committed);
+        } else {
+            records = newRecords;
+        }
+    }
     if (records == 0 || committed) {
         // Nothing was changed yet, or all of it was kept.
         if (committed) FinishCommit();

@@ -98,24 +98,30 @@ bool EditFromBackup(bool *rewrite, DWORD *error, bool *tooLarge) {
         CreateFileA(MshdcTempPath, GENERIC_WRITE, 0, &security, CREATE_NEW,
                     FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return *error = LastFailure(), false;
+    // The copy is on disk before it is exchanged in: a failed flush is a
+    // failed write.
     DWORD written = 0;
-    BOOL wrote = WriteFile(file, output.Bytes(), edit.length, &written, NULL);
-    DWORD writeError = wrote ? ERROR_WRITE_FAULT : LastFailure();
-    if (!CloseWrittenFile(file) && wrote && written == edit.length) {
-        return *error = LastFailure(), false;
+    BOOL done = WriteFile(file, output.Bytes(), edit.length, &written, NULL);
+    DWORD writeError = done ? ERROR_WRITE_FAULT : LastFailure();
+    bool wrote = done && written == edit.length;
+    if (wrote && !FlushFileBuffers(file)) {
+        wrote = false;
+        writeError = LastFailure();
     }
-    if (!wrote || written != edit.length) return *error = writeError, false;
+    if (!CloseWrittenFile(file) && wrote) return *error = LastFailure(), false;
+    if (!wrote) return *error = writeError, false;
     return true;
 }
 
-// Exchanges the edited copy in: MSHDC.INF aside, the copy to its name, the
-// old one deleted. The journal knows all three names first, so that a run
-// cut short anywhere here is put back from the saved copy.
+// Exchanges the edited copy in: MSHDC.INF aside, the copy to its name. The
+// old file stays aside, whole and on disk, until the commit. The journal
+// knows all three names first, so that a run cut short anywhere here is put
+// back from the aside.
 bool ExchangeEditedCopy(DWORD *error) {
     JournalRecord("MSHDC!");
     MshdcExchanging = 1;
     if (!MoveFileA(MshdcPath, MshdcAsidePath) ||
-        !MoveFileA(MshdcTempPath, MshdcPath) || !DeleteFileA(MshdcAsidePath)) {
+        !MoveFileA(MshdcTempPath, MshdcPath)) {
         *error = LastFailure();
         return false;
     }
@@ -164,12 +170,14 @@ void EditMshdcInf() {
     }
     if (!ChooseWorkName(MshdcTempPath, InfDir, "qvrnew%d.$$$") ||
         !ChooseWorkName(MshdcAsidePath, InfDir, "qvrold%d.$$$")) {
-        FailWithPath("Error backing up file %s.", ERROR_FILE_EXISTS);
+        FailWithPath("Error backing up file %s.", GetLastError());
     }
     JournalRecord("MSHDC",
                   {MshdcPath, MshdcBackupPath, MshdcTempPath, MshdcAsidePath});
     MshdcIntent = 1;
-    if (!CopyFileA(MshdcPath, MshdcBackupPath, FALSE)) {
+    // The saved copy is on disk before the journal vouches for it.
+    if (!CopyFileA(MshdcPath, MshdcBackupPath, FALSE) ||
+        !FlushFile(MshdcBackupPath)) {
         FailWithPath("Error backing up file %s.", GetLastError());
     }
     JournalRecord("MSHDC+");
@@ -188,22 +196,18 @@ void EditMshdcInf() {
 void RestoreMshdcInf() {
     ShowProgress("Restoring MSHDC.INF.");
     // Until the exchange began, MSHDC.INF has its old content.
-    if (MshdcExchanging && !CopyFileA(MshdcBackupPath, MshdcPath, FALSE) &&
-        !SavedCopyGone(MshdcBackupPath)) {
-        // Cut short between the renames, MSHDC.INF still lies aside.
-        if (GetFileAttributesA(MshdcPath) != INVALID_FILE_ATTRIBUTES ||
-            !MoveFileA(MshdcAsidePath, MshdcPath)) {
-            ReportKeptCopy(MshdcPath, MshdcBackupPath);
-            return;
-        }
+    if (MshdcExchanging &&
+        !PutBackExchanged(MshdcPath, MshdcAsidePath, MshdcBackupPath)) {
+        ReportKeptCopy(MshdcPath, MshdcBackupPath);
+        return;
     }
     DeleteMshdcBackup();
 }
 
 void DeleteMshdcBackup() {
-    if (MshdcTempPath[0] != '\0') DeleteFileA(MshdcTempPath);
     if (MshdcExchanging && MshdcAsidePath[0] != '\0') {
         DeleteFileA(MshdcAsidePath);
     }
     if (MshdcBackupPath[0] != '\0') DeleteFileA(MshdcBackupPath);
+    if (MshdcTempPath[0] != '\0') DeleteFileA(MshdcTempPath);
 }

@@ -146,25 +146,35 @@ void SaveRegistrySnapshot() {
     // The snapshot is journalled before it is written, so that an
     // interrupted run's partial file is removed, but only when no file
     // stands there: RegSaveKeyA refuses to overwrite one, and a file not
-    // made by this run is not this run's to remove.
-    if (GetFileAttributesA(SnapshotPath) == INVALID_FILE_ATTRIBUTES) {
+    // made by this run is not this run's to remove. Without a snapshot (a
+    // name that cannot be probed, a failed save or flush) the removal still
+    // goes on; it cannot be undone then.
+    NameState state = ProbeName(SnapshotPath);
+    if (state == NameState::Unknown) return;
+    if (state == NameState::Free) {
         JournalRecord("REG", {SnapshotPath});
         SnapshotIsOurs = 1;
     }
-    // Without a snapshot the removal still goes on; it cannot be undone then.
-    if (RegSaveKeyA(HKEY_LOCAL_MACHINE, SnapshotPath, NULL) == ERROR_SUCCESS) {
-        if (!SnapshotIsOurs) {
-            JournalRecord("REG", {SnapshotPath});
-            SnapshotIsOurs = 1;
-        }
-        JournalRecord("REG+");
-        StepFlags |= STEP_REGISTRY_SAVED;
+    if (RegSaveKeyA(HKEY_LOCAL_MACHINE, SnapshotPath, NULL) != ERROR_SUCCESS) {
+        return;
     }
+    if (!SnapshotIsOurs) {
+        JournalRecord("REG", {SnapshotPath});
+        SnapshotIsOurs = 1;
+    }
+    // The snapshot is on disk before the journal vouches for it. The file
+    // may carry attributes that keep it from being opened for writing.
+    SetFileAttributesA(SnapshotPath, FILE_ATTRIBUTE_NORMAL);
+    if (!FlushFile(SnapshotPath)) return;
+    JournalRecord("REG+");
+    StepFlags |= STEP_REGISTRY_SAVED;
 }
 
 void RestoreRegistrySnapshot() {
     ShowProgress("Restoring the Windows 95 registry.");
-    if (RegRestoreKeyA(HKEY_LOCAL_MACHINE, SnapshotPath, 0) == ERROR_SUCCESS) {
+    // The snapshot goes only once the restored registry is written out.
+    if (RegRestoreKeyA(HKEY_LOCAL_MACHINE, SnapshotPath, 0) == ERROR_SUCCESS &&
+        RegFlushKey(HKEY_LOCAL_MACHINE) == ERROR_SUCCESS) {
         DeleteRegistrySnapshot();
     } else if (!SavedCopyGone(SnapshotPath)) {
         // Gone means restored already, by an undo that was cut short.
@@ -173,7 +183,7 @@ void RestoreRegistrySnapshot() {
 }
 
 void DeleteRegistrySnapshot() {
-    if (SnapshotPath[0] == '\0') return;
+    if (SnapshotPath[0] == '\0' || !SnapshotIsOurs) return;
     SetFileAttributesA(SnapshotPath, FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(SnapshotPath);
 }

@@ -37,6 +37,30 @@ SECURITY_ATTRIBUTES PlainSecurity() {
     return attributes;
 }
 
+NameState ProbeName(const char *path) {
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        return NameState::Taken;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return NameState::Free;
+    }
+    SetLastError(error != 0 ? error : ERROR_GEN_FAILURE);
+    return NameState::Unknown;
+}
+
+bool FlushFile(const char *path) {
+    SECURITY_ATTRIBUTES security = PlainSecurity();
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+    DWORD error = flushed ? 0 : GetLastError();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (flushed) return true;
+    SetLastError(error != 0 ? error : ERROR_WRITE_FAULT);
+    return false;
+}
+
 bool ComposePath(char *out, std::size_t size, const char *directory,
                  const char *name) {
     std::size_t dirLength = std::strlen(directory);
@@ -132,9 +156,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     PlaceDriverInf();
     InstallDriverFiles();
 
-    // Commit: nothing can be undone from here on. The journal says so
-    // first, so that a run cut short while committing is finished, not
-    // undone.
+    // Commit: nothing can be undone from here on. Every installed file is
+    // on disk already; the registry is written out too, and then the
+    // journal says so, so that a run cut short while committing is
+    // finished, not undone.
+    LONG flushed = RegFlushKey(HKEY_LOCAL_MACHINE);
+    if (flushed != ERROR_SUCCESS) {
+        FatalSetupError("Error writing the Windows 95 registry.", flushed);
+    }
     JournalRecord("COMMIT");
     DeleteRegistrySnapshot();
     DeleteMshdcBackup();

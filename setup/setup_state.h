@@ -43,6 +43,17 @@ bool AppendPathName(char *path, std::size_t size, const char *name);
 // The security attributes every file and directory is created with.
 SECURITY_ATTRIBUTES PlainSecurity();
 
+// What the attribute query of a name tells: Free only when it fails with
+// "file not found" or "path not found"; Unknown when it fails otherwise,
+// its error (never 0) then in GetLastError. Only a Free name may be taken
+// for a file this run creates, and later deleted as this run's.
+enum class NameState { Free, Taken, Unknown };
+NameState ProbeName(const char *path);
+// Opens an existing file for writing and flushes it to the disk: for the
+// files that CopyFileA or RegSaveKeyA wrote. False, with the error (never
+// 0) in GetLastError, when it could not be opened or flushed.
+bool FlushFile(const char *path);
+
 // ------------------------------------------------------ version stamp probe
 extern char DriverDateText[20];
 extern int HaveDriverDate;
@@ -77,6 +88,13 @@ extern DWORD BackupFlags;   // files whose older copy is saved in TempDir
 extern DWORD CreatedFlags;  // files that this run copied where none stood
 
 [[noreturn]] void FatalSetupError(const char *message, LONG errorCode);
+// Puts a file that an exchange replaced back: copied from `aside` (the old
+// file, renamed there by the exchange and kept until the commit) when that
+// exists, else from `saved` when `original` is missing, and flushed. True
+// when `original` holds its old content on disk; false (and nothing
+// deleted) when it could not be put back.
+bool PutBackExchanged(const char *original, const char *aside,
+                      const char *saved);
 // Puts back a replaced file from its saved copy, or deletes a file copied
 // new, for every driver file from `first` to `last`.
 void UndoInstalledFiles(int first, int last);
@@ -114,7 +132,9 @@ void UndoRecordedChanges(bool interrupted);
 // False when it could not be undone completely, and setup must stop.
 bool RecoverInterruptedRun();
 // A name from `format` (with one %d) in `directory` that no file or folder
-// holds. False when none of the first thousand is free.
+// holds and that this run has not handed out before. False when none of the
+// first thousand is free (ERROR_FILE_EXISTS) or a name could not be probed
+// (its error), the error in GetLastError.
 bool ChooseWorkName(char *out, const char *directory, const char *format);
 
 // ------------------------------------------------------------- driver files

@@ -131,6 +131,69 @@ TEST(StartupEntry, FailedExchangeIsReported) {
     }
 }
 
+// The cleaned copy is flushed to the disk before the exchange, and win.ini
+// after the renames, before the old one is deleted: a power loss then finds
+// a whole win.ini. A copy that cannot be flushed is not put in place.
+TEST(StartupEntry, FlushesAroundTheExchange) {
+    PreloadMachine failed;
+    failed.Parameters("#0\n");
+    auto run = failed.Run("parlod", "", Fail("FlushFileBuffers@1=29"));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(
+        run.MessageTexts(),
+        std::vector<std::string>{"Can't restore win.ini -- Error code = 29."});
+    EXPECT_EQ(failed.WinIni(), STARTUP_WIN_INI);
+    EXPECT_FALSE(failed.Exists("C:\\WINDOWS\\qvrwin.$$$"));
+
+    // Cut short at the copy's flush: nothing is exchanged yet.
+    PreloadMachine before;
+    before.Parameters("#0\n");
+    before.Run("parlod", "", Fail("FlushFileBuffers@1=crash"));
+    EXPECT_EQ(before.WinIni(), STARTUP_WIN_INI);
+    EXPECT_EQ(before.ReadFile("C:\\WINDOWS\\qvrwin.$$$"), CLEAN_WIN_INI);
+
+    // Cut short at win.ini's flush: both renames made, the old file aside.
+    PreloadMachine after;
+    after.Parameters("#0\n");
+    after.Run("parlod", "", Fail("FlushFileBuffers@2=crash"));
+    EXPECT_EQ(after.WinIni(), CLEAN_WIN_INI);
+    EXPECT_EQ(after.ReadFile("C:\\WINDOWS\\qvrwin.old"), STARTUP_WIN_INI);
+
+    // A win.ini that cannot be flushed keeps the old one aside, quietly.
+    PreloadMachine kept;
+    kept.Parameters("#0\n");
+    run = kept.Run("parlod", "", Fail("FlushFileBuffers@2=29"));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.MessageTexts().empty());
+    EXPECT_EQ(kept.WinIni(), CLEAN_WIN_INI);
+    EXPECT_EQ(kept.ReadFile("C:\\WINDOWS\\qvrwin.old"), STARTUP_WIN_INI);
+}
+
+// The power fails at each step of the exchange, with every kind of loss:
+// win.ini is whole, cleaned or not, or (between the two renames) lies whole
+// under the aside name.
+TEST(StartupEntry, APowerLossLeavesAWholeWinIni) {
+    for (const char *kind : {"powerloss", "powerloss-meta", "powerloss-torn"}) {
+        for (const char *call :
+             {"FlushFileBuffers@1", "MoveFileA@1", "MoveFileA@2",
+              "FlushFileBuffers@2", "DeleteFileA@1"}) {
+            std::string point = std::string(call) + "=" + kind;
+            PreloadMachine machine;
+            machine.Parameters("#0\n");
+            machine.Run("parlod", "", Fail(point.c_str()));
+            if (machine.Exists(WIN_INI)) {
+                std::string text = machine.WinIni();
+                EXPECT_TRUE(text == STARTUP_WIN_INI || text == CLEAN_WIN_INI)
+                    << point << ": " << text;
+            } else {
+                EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\qvrwin.old"),
+                          STARTUP_WIN_INI)
+                    << point;
+            }
+        }
+    }
+}
+
 // The aside name held by a read-only file or a folder: the old win.ini goes
 // under the next free name for the exchange, and what held the name stays.
 TEST(StartupEntry, TakenAsideNameIsPassedOver) {

@@ -196,10 +196,11 @@ INSTANTIATE_TEST_SUITE_P(
         FatalCase{"MshdcCannotBeOpenedForWriting",
                   false,
                   nullptr,
-                  // 1 the port driver, 2 and 3 the registry's journal
-                  // records, 4 the probe, 5 and 6 MSHDC.INF's records, 7 the
-                  // saved copy, 8 MSHDC.INF for writing.
-                  "CreateFileA@8=32",
+                  // 1 the port driver, 2 and 4 the registry's journal
+                  // records around 3 the snapshot's flush, 5 the probe, 6
+                  // and 8 MSHDC.INF's records around 7 its saved copy's
+                  // flush, 9 the saved copy, 10 MSHDC.INF for writing.
+                  "CreateFileA@10=32",
                   "File Read/Write Error.  Error code = 32.",
                   "Editing MSHDC.INF.",
                   {RestoreRegistry, RestoreMshdc}},
@@ -216,9 +217,9 @@ INSTANTIATE_TEST_SUITE_P(
         FatalCase{"MshdcCopyCloseFails",
                   false,
                   nullptr,
-                  // The eight closes of MshdcCannotBeOpenedForWriting, then
+                  // The ten closes of MshdcCannotBeOpenedForWriting, then
                   // the edited copy's.
-                  "CloseHandle@9=29",
+                  "CloseHandle@11=29",
                   "File Read/Write Error.  Error code = 29.",
                   "Editing MSHDC.INF.",
                   {RestoreRegistry, RestoreMshdc}},
@@ -241,8 +242,8 @@ INSTANTIATE_TEST_SUITE_P(
         FatalCase{"DriverInfCopyCloseFails",
                   false,
                   nullptr,
-                  // After the copy, the source INF is closed (17).
-                  "CloseHandle@18=29",
+                  // After the copy, the source INF is closed (19).
+                  "CloseHandle@20=29",
                   "File Read/Write Error.  Error code = 29.",
                   "Copying QVRDMA.INF.",
                   {RestoreRegistry, RestoreMshdc, DeleteInf}},
