@@ -119,9 +119,10 @@ bool ChooseAsideName(char *asidePath) {
 
 // Puts the finished copy, already on disk, in place of win.ini: the old
 // win.ini is moved aside, the copy renamed to win.ini, win.ini flushed (which
-// puts both renames on the disk), and the old one deleted. Gives 0, or the
-// error that kept the copy out; win.ini is then as it was, and the copy is
-// removed. When the flush fails, the old win.ini stays aside.
+// puts both renames on the disk), the old one deleted and win.ini flushed
+// once more. Gives 0, or the error that kept the copy out; win.ini is then
+// as it was, and the copy is removed. When the flush fails, the old win.ini
+// stays aside.
 //
 // What lies on disk if the power fails:
 //  - before the first rename: win.ini as it was, and the complete copy in
@@ -147,7 +148,12 @@ DWORD ReplaceWinIni(const char *winIniPath, const char *tempPath,
         error = GetLastError();
         MoveFileA(asidePath, winIniPath);
     } else {
-        if (FlushToDisk(winIniPath) == 0) DeleteFileA(asidePath);
+        // Flushing win.ini again after the old copy is deleted puts the
+        // deletion on the disk too, so that a power loss during the rest of
+        // the run brings back no stale copy that no later run removes.
+        if (FlushToDisk(winIniPath) == 0 && DeleteFileA(asidePath)) {
+            FlushToDisk(winIniPath);
+        }
         return 0;
     }
     DeleteFileA(tempPath);

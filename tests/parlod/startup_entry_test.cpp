@@ -194,6 +194,18 @@ TEST(StartupEntry, APowerLossLeavesAWholeWinIni) {
     }
 }
 
+// The old win.ini's deletion is flushed as well: a power loss later in the
+// run, during the reboot notice, brings back no stale copy that no later run
+// would remove.
+TEST(StartupEntry, NoOldCopyComesBackAfterTheExchange) {
+    PreloadMachine machine;
+    machine.WriteRegistry(Channels(1));
+    machine.Parameters("#1\n*PIO=4\n*PIO=3\n");
+    machine.Run("parlod", "", Fail("ExitWindowsEx@1=powerloss-meta"));
+    EXPECT_EQ(machine.WinIni(), CLEAN_WIN_INI);
+    EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\qvrwin.old"));
+}
+
 // The aside name held by a read-only file or a folder: the old win.ini goes
 // under the next free name for the exchange, and what held the name stays.
 TEST(StartupEntry, TakenAsideNameIsPassedOver) {
