@@ -273,9 +273,11 @@ bool ReadJournalFile(const char *path, char *buffer, Piece *text) {
     return true;
 }
 
-bool Exists(const char *path) {
-    return path[0] != '\0' &&
-           GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+// Whether a journal may lie at `path`: only a name that the attribute query
+// reports missing holds none. One that cannot be probed is read, so that a
+// failed query never passes over an interrupted run.
+bool MayExist(const char *path) {
+    return path[0] != '\0' && ProbeName(path) != NameState::Free;
 }
 
 // What LoadJournal puts into the run's state, back to nothing.
@@ -434,8 +436,8 @@ bool RecoverInterruptedRun() {
         return true;  // then no run can have left a journal there
     }
     // Both names may be in use; both go once the journal is done with.
-    JournalOnDisk = Exists(JournalPath);
-    JournalNewOnDisk = Exists(JournalNewPath);
+    JournalOnDisk = MayExist(JournalPath);
+    JournalNewOnDisk = MayExist(JournalNewPath);
     if (!JournalOnDisk && !JournalNewOnDisk) {
         ResetRunState();
         return true;

@@ -359,6 +359,14 @@ TEST(SetupJournal, TheFileWithMoreRecordsCounts) {
     rerun = torn.Setup("", "ok,no");
     EXPECT_EQ(rerun.MessageTexts().front(), RecoveredText);
     EXPECT_EQ(torn.State(), untouched.State());
+
+    // A journal whose attribute query fails is read all the same.
+    SetupMachine unprobed;
+    ASSERT_TRUE(
+        Crashed(unprobed.Setup("", "yes", "FlushFileBuffers@14=crash")));
+    rerun = unprobed.Setup("", "ok,no", "GetFileAttributesA@1=5");
+    EXPECT_EQ(rerun.MessageTexts().front(), RecoveredText);
+    EXPECT_EQ(unprobed.State(), untouched.State());
 }
 
 // ------------------------------------------------------------ the asides
