@@ -302,7 +302,7 @@ void UndoDriverInf() {
 void DeleteDriverInfBackup() {
     if (DriverInfIsNew) return;
     if (DriverInfWritten && DriverInfAsidePath[0] != '\0') {
-        DeleteFileA(DriverInfAsidePath);
+        DeleteWorkFile(DriverInfAsidePath);
     }
-    if (DriverInfBackupPath[0] != '\0') DeleteFileA(DriverInfBackupPath);
+    DeleteWorkFile(DriverInfBackupPath);
 }

@@ -85,7 +85,7 @@ void RestoreInstalledFiles() {
 void DeleteFileBackups() {
     for (int i = 0; i < DRIVER_FILE_COUNT; ++i) {
         if (BackupFlags & DriverFileBits[i]) {
-            DeleteFileA(InstalledFileBackup[i]);
+            DeleteWorkFile(InstalledFileBackup[i]);
         }
     }
 }

@@ -27,6 +27,7 @@ int DriverInfIntent;
 DWORD BackupIntentFlags;
 int InstallDirCreated;
 int UndoIncomplete;
+int WorkFilesLeft;
 
 namespace {
 
@@ -305,6 +306,7 @@ void ResetLoadedState() {
 void ResetRunState() {
     ResetLoadedState();
     UndoIncomplete = 0;
+    WorkFilesLeft = 0;
     WorkNameCount = 0;
     JournalLength = 0;
     JournalOnDisk = JournalNewOnDisk = false;
@@ -381,6 +383,11 @@ bool SavedCopyGone(const char *path) {
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return false;
     DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+void DeleteWorkFile(const char *path) {
+    if (path[0] == '\0' || DeleteFileA(path)) return;
+    if (ProbeName(path) != NameState::Free) WorkFilesLeft = 1;
 }
 
 void DeleteJournal() {
@@ -468,9 +475,15 @@ bool RecoverInterruptedRun() {
     if (records == 0 || committed) {
         // Nothing was changed yet, or all of it was kept.
         if (committed) FinishCommit();
-        DeleteJournal();
+        if (!WorkFilesLeft) DeleteJournal();
         RemoveTempDir();
+        // A commit that still left work files keeps its journal until this
+        // run's first record takes its place, or the next run tries again.
+        bool onDisk = JournalOnDisk;
+        bool newOnDisk = JournalNewOnDisk;
         ResetRunState();
+        JournalOnDisk = onDisk;
+        JournalNewOnDisk = newOnDisk;
         return true;
     }
     UndoRecordedChanges(true);

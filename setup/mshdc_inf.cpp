@@ -206,8 +206,8 @@ void RestoreMshdcInf() {
 
 void DeleteMshdcBackup() {
     if (MshdcExchanging && MshdcAsidePath[0] != '\0') {
-        DeleteFileA(MshdcAsidePath);
+        DeleteWorkFile(MshdcAsidePath);
     }
-    if (MshdcBackupPath[0] != '\0') DeleteFileA(MshdcBackupPath);
-    if (MshdcTempPath[0] != '\0') DeleteFileA(MshdcTempPath);
+    DeleteWorkFile(MshdcBackupPath);
+    DeleteWorkFile(MshdcTempPath);
 }

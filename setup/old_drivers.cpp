@@ -185,7 +185,7 @@ void RestoreRegistrySnapshot() {
 void DeleteRegistrySnapshot() {
     if (SnapshotPath[0] == '\0' || !SnapshotIsOurs) return;
     SetFileAttributesA(SnapshotPath, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(SnapshotPath);
+    DeleteWorkFile(SnapshotPath);
 }
 
 void DeleteClassDriverKey(HKEY instanceKey) {

@@ -7,6 +7,7 @@
 
 #include "resource_ids.h"
 #include "setup_state.h"
+#include "work_buffers.h"
 
 char SourceDir[PATH_SIZE];
 char TempDir[PATH_SIZE];
@@ -55,7 +56,9 @@ bool FlushFile(const char *path) {
                               FILE_ATTRIBUTE_NORMAL, NULL);
     bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
     DWORD error = flushed ? 0 : GetLastError();
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    // A handle left open by a failed close would keep the file from being
+    // deleted: CloseWrittenFile tries once more.
+    if (file != INVALID_HANDLE_VALUE) CloseWrittenFile(file);
     if (flushed) return true;
     SetLastError(error != 0 ? error : ERROR_WRITE_FAULT);
     return false;
@@ -169,7 +172,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     DeleteMshdcBackup();
     DeleteFileBackups();
     DeleteDriverInfBackup();
-    DeleteJournal();
+    // A work file that could not be deleted keeps the journal, which says
+    // COMMIT: the next run deletes what is left, without a word.
+    if (!WorkFilesLeft) DeleteJournal();
     RemoveTempDir();
     if (ProgressDialog != NULL) DestroyWindow(ProgressDialog);
     ProgressDialog = NULL;

@@ -114,6 +114,7 @@ extern int DriverInfIntent;      // the driver INF's place was recorded
 extern DWORD BackupIntentFlags;  // files whose saved copy was begun
 extern int InstallDirCreated;    // C:\VELTRANE was made by this run
 extern int UndoIncomplete;       // a saved copy could not be put back
+extern int WorkFilesLeft;        // a work file could not be deleted
 
 // Appends one record ("TAG fields", the fields separated by bars) to the
 // journal on disk before the change it names. A journal that cannot be
@@ -123,6 +124,10 @@ void JournalRecord(const char *tag,
 // True when a saved copy that the journal names is no longer there: an
 // undo that was cut short has put it back and deleted it already.
 bool SavedCopyGone(const char *path);
+// Deletes a saved copy, an aside or a temporary copy of the run (nothing
+// for an empty path). One that stays sets WorkFilesLeft, so that a commit
+// keeps its journal and the next run deletes what is left.
+void DeleteWorkFile(const char *path);
 // Deletes the journal; called when a run ends with nothing left to undo.
 void DeleteJournal();
 // The undo of a rollback (`interrupted` false: the flags of this run, with

@@ -369,6 +369,28 @@ TEST(SetupJournal, TheFileWithMoreRecordsCounts) {
     EXPECT_EQ(unprobed.State(), untouched.State());
 }
 
+// ------------------------------------------------------------ the commit
+//
+// A work file that the commit cannot delete keeps the journal, which says
+// COMMIT; the next run deletes what is left without a word. A handle that
+// failed to close is closed again, so that nothing keeps a file open.
+TEST(SetupCommit, WhatTheCommitLeftIsDeletedByTheNextRun) {
+    SetupMachine installed;
+    installed.Setup("", "yes,no");
+    // DeleteFileA 13 is the snapshot's at the commit, 14 MSHDC.INF's aside;
+    // CloseHandle 3 closes the snapshot after its flush.
+    for (const char *fault :
+         {"DeleteFileA@13=5", "DeleteFileA@14=5", "CloseHandle@3=5"}) {
+        SetupMachine machine;
+        scenario::RunResult run = machine.Setup("", "yes,no", fault);
+        EXPECT_EQ(run.exitCode, 0) << fault;
+        EXPECT_EQ(machine.Exists(Journal), fault[0] == 'D') << fault;
+        run = machine.Setup("", "no");
+        EXPECT_EQ(run.MessageTexts().size(), 1u) << fault;
+        EXPECT_EQ(machine.State(), installed.State()) << fault;
+    }
+}
+
 // ------------------------------------------------------------ the asides
 //
 // After an exchange the old file stays aside, and an undo puts it back from
