@@ -57,7 +57,7 @@ void FatalSetupError(const char *message, LONG errorCode) {
     UndoRecordedChanges(false);
     // A saved copy that could not be put back keeps the journal, so that
     // the next run tries again before it changes anything.
-    if (!UndoIncomplete) DeleteJournal();
+    if (!UndoIncomplete) CloseJournal();
     RemoveTempDir();
     if (ProgressDialog != NULL) DestroyWindow(ProgressDialog);
     ExitProcess(1);

@@ -27,7 +27,6 @@ int DriverInfIntent;
 DWORD BackupIntentFlags;
 int InstallDirCreated;
 int UndoIncomplete;
-int WorkFilesLeft;
 
 namespace {
 
@@ -47,6 +46,23 @@ bool JournalNewOnDisk;           // JOURNAL.NEW exists
 const char JournalName[] = "JOURNAL";
 const char JournalNewName[] = "JOURNAL.NEW";
 const char InstallDir[] = "C:\\VELTRANE";
+
+// Work files that could not be deleted: this run's own (LeftFiles), and
+// those that an earlier run left, named by the journal's DEL records
+// (CarriedFiles). Fewer paths than a run has work files would do.
+struct PathList {
+    char paths[16][PATH_SIZE];
+    int count;
+
+    void Add(const char *path) {
+        for (int i = 0; i < count; ++i) {
+            if (lstrcmpiA(paths[i], path) == 0) return;
+        }
+        if (count < 16) lstrcpynA(paths[count++], path, PATH_SIZE);
+    }
+};
+PathList LeftFiles;
+PathList CarriedFiles;
 
 // The work names ChooseWorkName handed out in this run: each file of a run
 // has its own, so that the undo of one never deletes another's.
@@ -112,6 +128,27 @@ bool Append(const char *text) { return Append(text, lstrlenA(text)); }
 bool ComposeJournalPaths() {
     return ComposePath(JournalPath, PATH_SIZE, TempDir, JournalName) &&
            ComposePath(JournalNewPath, PATH_SIZE, TempDir, JournalNewName);
+}
+
+// Appends one record with its check sum to JournalText; false, with the
+// text as it was, when it does not fit.
+bool AppendRecord(const char *tag, std::initializer_list<const char *> fields) {
+    DWORD start = JournalLength;
+    bool fits = Append(tag);
+    const char *separator = " ";
+    for (const char *field : fields) {
+        fits = fits && Append(separator) && Append(field);
+        separator = "|";
+    }
+    char sum[16];
+    if (fits) {
+        wsprintfA(sum, "*%08lX\r\n",
+                  (unsigned long)Checksum(
+                      {JournalText + start, JournalLength - start}));
+        fits = Append(sum);
+    }
+    if (!fits) JournalLength = start;
+    return fits;
 }
 
 // Writes JournalText to JOURNAL.NEW and puts it in place of JOURNAL. 0, or
@@ -222,6 +259,10 @@ bool LoadRecord(Piece tag, Piece rest, bool *committed) {
         InstallDirCreated = 1;
     } else if (tag.Is("COMMIT")) {
         *committed = true;
+    } else if (tag.Is("DEL") && n == 1) {
+        char path[PATH_SIZE];
+        CopyField(path, f[0]);
+        CarriedFiles.Add(path);
     } else {
         return false;
     }
@@ -231,6 +272,7 @@ bool LoadRecord(Piece tag, Piece rest, bool *committed) {
 // Loads the records of a journal text, up to the first line that is torn
 // or not understood. Gives the number of records taken.
 int LoadJournal(Piece text, bool *committed) {
+    CarriedFiles.count = 0;
     int records = 0;
     DWORD start = 0;
     for (;;) {
@@ -306,10 +348,8 @@ void ResetLoadedState() {
 void ResetRunState() {
     ResetLoadedState();
     UndoIncomplete = 0;
-    WorkFilesLeft = 0;
+    LeftFiles.count = 0;
     WorkNameCount = 0;
-    JournalLength = 0;
-    JournalOnDisk = JournalNewOnDisk = false;
     TempDir[0] = '\0';
 }
 
@@ -331,20 +371,8 @@ void JournalRecord(const char *tag,
         FatalSetupError(MessageText, ERROR_FILENAME_EXCED_RANGE);
     }
     DWORD start = JournalLength;
-    bool fits = Append(tag);
-    const char *separator = " ";
-    for (const char *field : fields) {
-        fits = fits && Append(separator) && Append(field);
-        separator = "|";
-    }
-    char sum[16];
-    if (fits) {
-        wsprintfA(sum, "*%08lX\r\n",
-                  (unsigned long)Checksum(
-                      {JournalText + start, JournalLength - start}));
-        fits = Append(sum);
-    }
-    DWORD error = fits ? WriteJournal() : ERROR_NOT_ENOUGH_MEMORY;
+    DWORD error =
+        AppendRecord(tag, fields) ? WriteJournal() : ERROR_NOT_ENOUGH_MEMORY;
     if (error == 0) return;
     JournalLength = start;
     wsprintfA(MessageText, "Error writing file %s.", JournalPath);
@@ -387,7 +415,30 @@ bool SavedCopyGone(const char *path) {
 
 void DeleteWorkFile(const char *path) {
     if (path[0] == '\0' || DeleteFileA(path)) return;
-    if (ProbeName(path) != NameState::Free) WorkFilesLeft = 1;
+    if (ProbeName(path) != NameState::Free) {
+        LeftFiles.Add(path);
+    }
+}
+
+void CloseJournal() {
+    for (int i = 0; i < CarriedFiles.count; ++i) {
+        DeleteWorkFile(CarriedFiles.paths[i]);
+    }
+    CarriedFiles.count = 0;
+    if (LeftFiles.count == 0) {
+        DeleteJournal();
+        return;
+    }
+    // The journal now names only the files left, for the next run; until
+    // this run ends they are this run's to delete as well.
+    JournalLength = 0;
+    for (int i = 0; i < LeftFiles.count; ++i) {
+        if (AppendRecord("DEL", {LeftFiles.paths[i]})) {
+            CarriedFiles.Add(LeftFiles.paths[i]);
+        }
+    }
+    LeftFiles.count = 0;
+    WriteJournal();
 }
 
 void DeleteJournal() {
@@ -472,18 +523,13 @@ bool RecoverInterruptedRun() {
             records = newRecords;
         }
     }
-    if (records == 0 || committed) {
-        // Nothing was changed yet, or all of it was kept.
+    if (records == CarriedFiles.count || committed) {
+        // Nothing was changed yet, or all of it was kept: only work files
+        // are left to delete.
         if (committed) FinishCommit();
-        if (!WorkFilesLeft) DeleteJournal();
+        CloseJournal();
         RemoveTempDir();
-        // A commit that still left work files keeps its journal until this
-        // run's first record takes its place, or the next run tries again.
-        bool onDisk = JournalOnDisk;
-        bool newOnDisk = JournalNewOnDisk;
         ResetRunState();
-        JournalOnDisk = onDisk;
-        JournalNewOnDisk = newOnDisk;
         return true;
     }
     UndoRecordedChanges(true);
@@ -491,7 +537,7 @@ bool RecoverInterruptedRun() {
         MessageBoxA(NULL, NotRecoveredText, ErrorCaption, MB_ICONERROR);
         return false;
     }
-    DeleteJournal();
+    CloseJournal();
     RemoveTempDir();
     MessageBoxA(NULL, RecoveredText, AppTitle,
                 MB_SETFOREGROUND | MB_ICONINFORMATION);

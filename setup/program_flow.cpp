@@ -172,9 +172,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     DeleteMshdcBackup();
     DeleteFileBackups();
     DeleteDriverInfBackup();
-    // A work file that could not be deleted keeps the journal, which says
-    // COMMIT: the next run deletes what is left, without a word.
-    if (!WorkFilesLeft) DeleteJournal();
+    // A work file that could not be deleted stays named in the journal: the
+    // next run deletes it, without a word.
+    CloseJournal();
     RemoveTempDir();
     if (ProgressDialog != NULL) DestroyWindow(ProgressDialog);
     ProgressDialog = NULL;

@@ -114,7 +114,6 @@ extern int DriverInfIntent;      // the driver INF's place was recorded
 extern DWORD BackupIntentFlags;  // files whose saved copy was begun
 extern int InstallDirCreated;    // C:\VELTRANE was made by this run
 extern int UndoIncomplete;       // a saved copy could not be put back
-extern int WorkFilesLeft;        // a work file could not be deleted
 
 // Appends one record ("TAG fields", the fields separated by bars) to the
 // journal on disk before the change it names. A journal that cannot be
@@ -125,11 +124,16 @@ void JournalRecord(const char *tag,
 // undo that was cut short has put it back and deleted it already.
 bool SavedCopyGone(const char *path);
 // Deletes a saved copy, an aside or a temporary copy of the run (nothing
-// for an empty path). One that stays sets WorkFilesLeft, so that a commit
-// keeps its journal and the next run deletes what is left.
+// for an empty path). One that stays is named in the journal by
+// CloseJournal, so that the next run deletes it.
 void DeleteWorkFile(const char *path);
 // Deletes the journal; called when a run ends with nothing left to undo.
 void DeleteJournal();
+// Ends the journal of a run whose changes are settled (committed, or undone
+// completely): deletes the work files that an earlier run left, then the
+// journal; work files that still cannot be deleted are named in a fresh
+// journal of DEL records instead, so that the next run deletes them.
+void CloseJournal();
 // The undo of a rollback (`interrupted` false: the flags of this run, with
 // the rollback's rules) or of a recovery (every recorded change).
 void UndoRecordedChanges(bool interrupted);

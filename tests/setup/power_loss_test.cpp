@@ -371,8 +371,8 @@ TEST(SetupJournal, TheFileWithMoreRecordsCounts) {
 
 // ------------------------------------------------------------ the commit
 //
-// A work file that the commit cannot delete keeps the journal, which says
-// COMMIT; the next run deletes what is left without a word. A handle that
+// A work file that the commit or an undo cannot delete stays named in the
+// journal; the next run deletes it without a word. A handle that
 // failed to close is closed again, so that nothing keeps a file open.
 TEST(SetupCommit, WhatTheCommitLeftIsDeletedByTheNextRun) {
     SetupMachine installed;
@@ -388,6 +388,20 @@ TEST(SetupCommit, WhatTheCommitLeftIsDeletedByTheNextRun) {
         run = machine.Setup("", "no");
         EXPECT_EQ(run.MessageTexts().size(), 1u) << fault;
         EXPECT_EQ(machine.State(), installed.State()) << fault;
+    }
+
+    // The same for what the recovery of an interrupted install could not
+    // delete: DeleteFileA 1 is the snapshot's, 2 MSHDC.INF's aside.
+    SetupMachine untouched;
+    for (const char *fault : {"DeleteFileA@1=5", "DeleteFileA@2=5"}) {
+        SetupMachine machine;
+        ASSERT_TRUE(Crashed(machine.Setup("", "yes", "CopyFileA@3=crash")));
+        scenario::RunResult run = machine.Setup("", "ok,no", fault);
+        EXPECT_EQ(run.MessageTexts().front(), RecoveredText) << fault;
+        EXPECT_TRUE(machine.Exists(Journal)) << fault;
+        run = machine.Setup("", "no");
+        EXPECT_EQ(run.MessageTexts().size(), 1u) << fault;
+        EXPECT_EQ(machine.State(), untouched.State()) << fault;
     }
 }
 
