@@ -57,9 +57,18 @@ namespace {
 const char kExitCodes[] =
     "Exit codes: 0 done, 1 the machines differ (diff), 2 usage, 3 error.";
 
+// The long form with "=" of a one-liner's option that takes a value.
+const char *DashSwitchOption(const std::string &word) {
+    if (word == "-v" || word == "--value") return "--value=";
+    if (word == "-t" || word == "--type") return "--type=";
+    if (word == "-d" || word == "--data") return "--data=";
+    return nullptr;
+}
+
 // reg.exe writes its switches with a slash (/v NAME, /ve, /t, /d, /f); the
 // one-liners take them so, as well as -v, --ve, -t, -d, -f. A switch's value
 // is passed on as one word, so that a value starting with - or / is data.
+// "-ve" would read as -v e, the value named "e": it is refused instead.
 std::vector<std::string> RegSwitchesAsOptions(std::vector<std::string> args) {
     if (args.size() < 3 || args[1] != "reg" ||
         (args[2] != "query" && args[2] != "add" && args[2] != "delete"))
@@ -78,6 +87,14 @@ std::vector<std::string> RegSwitchesAsOptions(std::vector<std::string> args) {
                                                 : nullptr;
         if (withValue && i + 1 < args.size()) {
             out.push_back(withValue + args[++i]);
+        } else if (lower == "-ve") {
+            throw tool::UsageError(
+                "'" + args[i] +
+                "' is not an option: the default value is /ve or --ve "
+                "(-v NAME names a value)");
+        } else if (const char *option = DashSwitchOption(args[i]);
+                   option && i + 1 < args.size()) {
+            out.push_back(option + args[++i]);
         } else if (lower == "/ve") {
             out.push_back("--ve");
         } else if (lower == "/f") {
@@ -193,10 +210,11 @@ int main(int argc, char **argv) {
         "Write the registry, or KEY with its subkeys, as REGEDIT4 to FILE or "
         "standard output");
     cmd->add_option("DIR", dir, "the machine folder")->required();
-    cmd->add_option("KEY", key, "the key (default: the whole registry)");
+    cmd->add_option("KEY", key,
+                    "the key (default: the whole registry); a KEY that does "
+                    "not start with a root key's name is the FILE");
     cmd->add_option("FILE", file,
-                    "the file to write (default: standard "
-                    "output)");
+                    "the file to write (default or -: standard output)");
     cmd->callback(
         [&] { action = [&] { return tool::RegExport(dir, key, file); }; });
 
@@ -228,7 +246,8 @@ int main(int argc, char **argv) {
     };
     oneLiner("query",
              "Show a key's values and subkeys, or one value: "
-             "reg query DIR KEY [/v NAME | /ve]",
+             "reg query DIR KEY [/v NAME | /ve]; as reg.exe, a key or value "
+             "that does not exist prints nothing and exits 1",
              tool::RegQuery);
     cmd = oneLiner("add",
                    "Make a key, or set one of its values: reg add DIR KEY "
@@ -248,7 +267,13 @@ int main(int argc, char **argv) {
     cmd->add_flag("-f,--force", force, "accepted for reg.exe's /f");
 
     std::vector<std::string> args(argv, argv + argc);
-    args = RegSwitchesAsOptions(std::move(args));
+    try {
+        args = RegSwitchesAsOptions(std::move(args));
+    } catch (const tool::UsageError &e) {
+        std::fprintf(stderr, "w95: %s\nRun with --help for more information.\n",
+                     e.what());
+        return tool::kUsage;
+    }
     // CLI11 reports a word that names no command as a missing one; say what
     // is wrong instead.
     for (auto [level, at] :
