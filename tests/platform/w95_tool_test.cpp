@@ -220,6 +220,61 @@ TEST(W95Tool, BootRunsTheStartupProgramsAndReportsTheRestart) {
     EXPECT_TRUE(Contains(noIni.err, "WIN.INI")) << noIni.err;
 }
 
+// Registry data in the JSON document as a program reads it, by type.
+TEST(W95Tool, DiffJsonDecodesRegistryData) {
+    ToolMachine a, b;
+    fs::path change = b.Beside("types.reg");
+    WriteAll(change,
+             "REGEDIT4\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\r\n"
+             "\"DeviceDesc\"=\"Caf\xE9 board\"\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\Software\\Types]\r\n"
+             "\"Expand\"=hex(2):25,50,25,5c,e9,00\r\n"
+             "\"Multi\"=hex(7):61,00,00,e9,00,00\r\n"
+             "\"Word\"=dword:ffffffff\r\n"
+             "\"Short\"=hex(4):01,02\r\n"
+             "\"Bin\"=hex:00,ff,7a\r\n"
+             "\"None\"=hex(0):01\r\n"
+             "\"Nine\"=hex(9):0a\r\n");
+    ASSERT_EQ(W95({"reg", "import", b.Dir(), change.string()}).exitCode, 0);
+    ToolRun diff = W95({"diff", "--json", a.Dir(), b.Dir()});
+    ASSERT_EQ(diff.exitCode, 1) << diff.err;
+    auto doc = nlohmann::json::parse(diff.out);
+    ASSERT_EQ(doc["registry"].size(), 2u) << diff.out;
+    auto changed = doc["registry"][0];
+    EXPECT_EQ(changed["change"], "valueChanged");
+    EXPECT_EQ(changed["before"],
+              nlohmann::json({{"type", "REG_SZ"}, {"data", "System board"}}));
+    EXPECT_EQ(
+        changed["after"],
+        nlohmann::json({{"type", "REG_SZ"}, {"data", "Caf\xC3\xA9 board"}}));
+    auto added = doc["registry"][1];
+    EXPECT_EQ(added["change"], "keyAdded");
+    auto value = [&](const std::string &type, nlohmann::json data,
+                     const std::string &name) {
+        return nlohmann::json({{"type", type}, {"data", data}, {"name", name}});
+    };
+    EXPECT_EQ(added["values"],
+              nlohmann::json::array(
+                  {value("REG_EXPAND_SZ", "%P%\\\xC3\xA9", "Expand"),
+                   value("REG_MULTI_SZ", {"a", "", "\xC3\xA9"}, "Multi"),
+                   value("REG_DWORD", 4294967295u, "Word"),
+                   value("REG_DWORD", "0102", "Short"),
+                   value("REG_BINARY", "00ff7a", "Bin"),
+                   value("REG_NONE", "01", "None"),
+                   value("REG_TYPE_9", "0a", "Nine")}))
+        << added["values"].dump();
+
+    // The document and the patch cannot share standard output.
+    ToolRun both = W95({"diff", "--json", "--reg", "-", a.Dir(), b.Dir()});
+    EXPECT_EQ(both.exitCode, 2);
+    EXPECT_EQ(both.out, "");
+    EXPECT_TRUE(Contains(both.err,
+                         "w95: --json and --reg - both write to standard "
+                         "output"))
+        << both.err;
+}
+
 TEST(W95Tool, DiffListsTimesOnRequestAndSpeaksJson) {
     ToolMachine a, b;
     fs::path ini = b.Path() / "drive_c/WINDOWS/WIN.INI";
@@ -251,8 +306,8 @@ TEST(W95Tool, DiffListsTimesOnRequestAndSpeaksJson) {
     EXPECT_EQ(doc["registry"][0]["change"], "valueAdded");
     EXPECT_EQ(doc["registry"][0]["key"], "HKEY_LOCAL_MACHINE\\Enum");
     EXPECT_EQ(doc["registry"][0]["name"], "N");
-    EXPECT_EQ(doc["registry"][0]["after"]["type"], 4);
-    EXPECT_EQ(doc["registry"][0]["after"]["data"], "dword:00000007");
+    EXPECT_EQ(doc["registry"][0]["after"]["type"], "REG_DWORD");
+    EXPECT_EQ(doc["registry"][0]["after"]["data"], 7);
     ASSERT_EQ(doc["files"].size(), 2u) << json.out;  // no times without --times
     EXPECT_EQ(doc["files"][0]["path"], "C:\\BLOB.BIN");
     EXPECT_EQ(doc["files"][0]["change"], "changed");
