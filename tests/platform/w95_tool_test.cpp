@@ -220,6 +220,67 @@ TEST(W95Tool, BootRunsTheStartupProgramsAndReportsTheRestart) {
     EXPECT_TRUE(Contains(noIni.err, "WIN.INI")) << noIni.err;
 }
 
+namespace {
+
+// Whether every line of the text is a JSON object: nothing else got into a
+// transcript sent to standard output.
+void ExpectJsonLinesOnly(const std::string &text) {
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+        EXPECT_TRUE(nlohmann::json::parse(line, nullptr, false).is_object())
+            << line;
+}
+
+}  // namespace
+
+// boot gives each program it starts the settings that run gives its one:
+// here win.ini starts setup from the floppy.
+TEST(W95Tool, BootTakesTheOptionsOfRun) {
+    ToolMachine m, failing;
+    for (const ToolMachine *machine : {&m, &failing}) {
+        fs::path ini = machine->Path() / "drive_c/WINDOWS/WIN.INI";
+        std::string text = ReadAll(ini);
+        std::size_t at = text.find("load=c:\\veltrane\\parlod");
+        ASSERT_NE(at, std::string::npos) << text;
+        text.replace(at, 24, "load=a:\\setup");
+        WriteAll(ini, text);
+        WriteAll(machine->Path() / "drive_a/SETUP.EXE", "MZ");
+    }
+
+    // --transcript -: the events alone on standard output, the report and
+    // the message boxes on standard error.
+    ToolRun boot = W95({"boot", m.Dir(), "--cwd", "A:\\", "--answers", "yes,no",
+                        "--transcript", "-", "--unanswered", "default"},
+                       "W95_TRANSCRIPT=" + Quote(m.Beside("env.jsonl")));
+    EXPECT_EQ(boot.exitCode, 0) << boot.err;
+    ExpectJsonLinesOnly(boot.out);
+    EXPECT_TRUE(Contains(boot.out, "\"program\":\"setup\"")) << boot.out;
+    EXPECT_TRUE(
+        Contains(boot.out, "\"answer\":\"IDNO\",\"answeredBy\":\"script\""))
+        << boot.out;
+    EXPECT_TRUE(Contains(boot.err, "Running A:\\SETUP.EXE (load=).\n"))
+        << boot.err;
+    EXPECT_TRUE(Contains(boot.err, "No restart requested.\n")) << boot.err;
+    EXPECT_TRUE(Contains(boot.err, "Answered no (W95_ANSWERS).")) << boot.err;
+    EXPECT_FALSE(fs::exists(m.Beside("env.jsonl")));
+    EXPECT_TRUE(fs::exists(m.Path() / "drive_c/VELTRANE/PARLOD.EXE"));
+
+    // --fail reaches the program; --transcript FILE collects its events.
+    fs::path transcript = failing.Beside("boot.jsonl");
+    ToolRun failed =
+        W95({"boot", failing.Dir(), "--cwd", "A:\\", "--answers", "yes,ok,no",
+             "--fail", "CopyFileA=5", "--transcript", transcript.string()});
+    EXPECT_EQ(failed.exitCode, 3);
+    EXPECT_TRUE(Contains(failed.err,
+                         "w95: boot: A:\\SETUP.EXE (load=) failed with exit "
+                         "code 1"))
+        << failed.err;
+    EXPECT_TRUE(Contains(failed.out, "No restart requested.\n")) << failed.out;
+    EXPECT_TRUE(Contains(ReadAll(transcript), "\"call\":\"CopyFileA\""));
+    EXPECT_FALSE(fs::exists(failing.Path() / "drive_c/VELTRANE/PARLOD.EXE"));
+}
+
 // Registry data in the JSON document as a program reads it, by type.
 TEST(W95Tool, DiffJsonDecodesRegistryData) {
     ToolMachine a, b;

@@ -130,8 +130,26 @@ int main(int argc, char **argv) {
         "Start Windows on a machine: run the programs that win.ini's [windows] "
         "load= and run= lines name, report whether a restart was requested; "
         "exit 3 when a program is missing or fails");
-    cmd->add_option("DIR", dir, "the machine folder")->required();
-    cmd->callback([&] { action = [&] { return tool::BootMachine(dir); }; });
+    tool::BootOptions boot;
+    cmd->add_option("DIR", boot.machine, "the machine folder")->required();
+    cmd->add_option("--cwd", boot.cwd,
+                    "each program's current directory at start (W95_CWD)");
+    cmd->add_option("--answers", boot.answers,
+                    "answers to message boxes, comma-separated, each program "
+                    "from the first (W95_ANSWERS)");
+    cmd->add_option("--transcript", boot.transcript,
+                    "append every program's events as JSON lines to FILE, - "
+                    "for standard output, the report then on standard error "
+                    "(W95_TRANSCRIPT)");
+    cmd->add_option("--fail", boot.fail,
+                    "fault injection in each program, as for run (W95_FAIL)");
+    cmd->add_option("--host-fail", boot.hostFail,
+                    "host call failures in each program, as for run "
+                    "(W95_HOST_FAIL)");
+    cmd->add_option("--unanswered", boot.unanswered,
+                    "what a message box without an answer gets: ask, default "
+                    "or safe (W95_UNANSWERED)");
+    cmd->callback([&] { action = [&] { return tool::BootMachine(boot); }; });
 
     tool::RunOptions run;
     cmd = app.add_subcommand(
@@ -145,8 +163,8 @@ int main(int argc, char **argv) {
                     "answers to message boxes, comma-separated: "
                     "ok,cancel,yes,no,abort,retry,ignore (W95_ANSWERS)");
     cmd->add_option("--transcript", run.transcript,
-                    "append every event as a JSON line to FILE "
-                    "(W95_TRANSCRIPT)");
+                    "append every event as a JSON line to FILE, - for "
+                    "standard output after the run (W95_TRANSCRIPT)");
     cmd->add_option("--fail", run.fail,
                     "fault injection, CALL=ERROR or CALL@N=ERROR, "
                     "comma-separated (W95_FAIL); ERROR is a Win32 error code "
