@@ -150,3 +150,22 @@ TEST(W95ToolRun, RunsAProgramWithTheSettingsAsOptions) {
     ToolRun noMachine = W95({"run", m.Dir() + "-none", "--", "setup"});
     EXPECT_EQ(noMachine.exitCode, 3);
 }
+
+// --transcript -: the events on standard output once the program has ended,
+// what the program prints on standard error.
+TEST(W95ToolRun, TranscriptDashGoesToStandardOutputAlone) {
+    ToolMachine m;
+    ToolRun run = W95({"run", m.Dir(), "--cwd", "A:\\", "--answers", "yes,no",
+                       "--transcript", "-", "--", "setup"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::vector<nlohmann::json> events;
+    for (std::string line; std::getline(lines, line);)
+        events.push_back(nlohmann::json::parse(line, nullptr, false));
+    ASSERT_GE(events.size(), 2u) << run.out;
+    for (const nlohmann::json &e : events) EXPECT_TRUE(e.is_object()) << e;
+    EXPECT_EQ(events.front()["event"], "Start");
+    EXPECT_EQ(events.back(), nlohmann::json({{"event", "Exit"}, {"code", 0}}));
+    EXPECT_TRUE(Contains(run.err, "Answered no (W95_ANSWERS).")) << run.err;
+    EXPECT_FALSE(fs::exists("-"));
+}

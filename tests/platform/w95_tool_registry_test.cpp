@@ -155,9 +155,118 @@ TEST(W95ToolRegistry, QueryAddDeleteOneLiners) {
     EXPECT_EQ(reg({"delete", key}).exitCode, 0);
     EXPECT_FALSE(Contains(Registry(m), "Caf"));
     EXPECT_EQ(reg({"delete", key}).exitCode, 3);
-    EXPECT_EQ(reg({"query", key}).exitCode, 3);
+    EXPECT_EQ(reg({"query", key}).exitCode, 1);
     EXPECT_EQ(reg({"delete", "HKLM"}).exitCode, 3);
     EXPECT_TRUE(Contains(Registry(m), "[HKEY_LOCAL_MACHINE\\Enum]"));
+}
+
+// The default value is /ve or --ve; "-ve" would read as -v e, the value
+// named "e", and is refused before anything is changed.
+TEST(W95ToolRegistry, DefaultValueSwitchesAndTheRefusedDashVe) {
+    ToolMachine m;
+    std::string key = "HKCU\\Software\\D3";
+    ASSERT_EQ(W95({"reg", "add", m.Dir(), key, "/ve", "/d", "slash"}).exitCode,
+              0);
+    ASSERT_EQ(
+        W95({"reg", "add", m.Dir(), key, "-v", "e", "/d", "named e"}).exitCode,
+        0);
+    std::string before = Registry(m);
+    for (const char *verb : {"query", "add", "delete"}) {
+        for (const char *word : {"-ve", "-VE"}) {
+            ToolRun dashVe = W95({"reg", verb, m.Dir(), key, word});
+            EXPECT_EQ(dashVe.exitCode, 2) << verb << " " << word;
+            EXPECT_EQ(dashVe.out, "") << verb;
+            EXPECT_TRUE(Contains(dashVe.err, std::string("w95: '") + word +
+                                                 "' is not an option: the "
+                                                 "default value is /ve or "
+                                                 "--ve"))
+                << dashVe.err;
+        }
+    }
+    EXPECT_EQ(Registry(m), before);
+
+    ToolRun slash = W95({"reg", "query", m.Dir(), key, "/VE"});
+    EXPECT_EQ(slash.exitCode, 0) << slash.err;
+    EXPECT_TRUE(Contains(slash.out, "    (Default)    REG_SZ    slash\n"))
+        << slash.out;
+    ASSERT_EQ(
+        W95({"reg", "add", m.Dir(), key, "--ve", "-d", "dashes"}).exitCode, 0);
+    ToolRun dashes = W95({"reg", "query", m.Dir(), key, "--ve"});
+    EXPECT_TRUE(Contains(dashes.out, "    (Default)    REG_SZ    dashes\n"))
+        << dashes.out;
+    // After -v, -t or -d the next word is the name, type or data as it is.
+    ASSERT_EQ(
+        W95({"reg", "add", m.Dir(), key, "-v", "-ve", "-d", "-ve"}).exitCode,
+        0);
+    EXPECT_TRUE(Contains(Registry(m), "\"-ve\"=\"-ve\"\r\n"));
+    ASSERT_EQ(W95({"reg", "delete", m.Dir(), key, "--ve"}).exitCode, 0);
+    std::string after = Registry(m);
+    EXPECT_TRUE(Contains(after,
+                         "\\Software\\D3]\r\n\"e\"=\"named e\"\r\n"
+                         "\"-ve\"=\"-ve\"\r\n\r\n"))
+        << after;
+}
+
+// As reg.exe: a query of a key or value that does not exist prints nothing
+// on standard output and exits 1; the message goes to standard error.
+TEST(W95ToolRegistry, QueryOfWhatDoesNotExistExitsOne) {
+    ToolMachine m;
+    std::string key = "HKLM\\Enum\\MF";
+    struct Case {
+        std::vector<std::string> words;
+        std::string message;
+    };
+    for (const Case &c :
+         {Case{{key, "/v", "missing"},
+               "w95: HKLM\\Enum\\MF has no value 'missing'\n"},
+          Case{{key, "/ve"}, "w95: HKLM\\Enum\\MF has no default value\n"},
+          Case{{key + "\\Nothing"},
+               "w95: no registry key HKLM\\Enum\\MF\\Nothing\n"}}) {
+        std::vector<std::string> words = {"reg", "query", m.Dir()};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        ToolRun q = W95(words);
+        EXPECT_EQ(q.exitCode, 1) << c.message;
+        EXPECT_EQ(q.out, "") << c.message;
+        EXPECT_EQ(q.err, c.message);
+    }
+    ToolRun del = W95({"reg", "delete", m.Dir(), key, "/ve"});
+    EXPECT_EQ(del.exitCode, 3);
+    EXPECT_EQ(del.err, "w95: HKLM\\Enum\\MF has no default value\n");
+    ToolRun help = W95({"reg", "query", "--help"});
+    EXPECT_TRUE(Contains(help.out, "exits 1")) << help.out;
+}
+
+// reg export DIR FILE writes the whole registry when FILE does not start
+// with a root key's name; "-" is standard output wherever a file goes.
+TEST(W95ToolRegistry, ExportOfTheWholeRegistryToAFile) {
+    ToolMachine m;
+    ToolRun whole = W95({"reg", "export", m.Dir()});
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_TRUE(Contains(whole.out, "[HKEY_USERS\\.DEFAULT]")) << whole.out;
+    fs::path file = m.Beside("all.reg");
+    ToolRun toFile = W95({"reg", "export", m.Dir(), file.string()});
+    ASSERT_EQ(toFile.exitCode, 0) << toFile.err;
+    EXPECT_EQ(toFile.out, "");
+    EXPECT_EQ(ReadAll(file), whole.out);
+    ToolRun dash = W95({"reg", "export", m.Dir(), "-"});
+    EXPECT_EQ(dash.exitCode, 0) << dash.err;
+    EXPECT_EQ(dash.out, whole.out);
+
+    // A root's name, short or long, any case, alone or with a path, is a
+    // key.
+    ToolRun users = W95({"reg", "export", m.Dir(), "hku"});
+    EXPECT_EQ(users.exitCode, 0) << users.err;
+    EXPECT_FALSE(Contains(users.out, "HKEY_LOCAL_MACHINE")) << users.out;
+    ToolRun keyDash =
+        W95({"reg", "export", m.Dir(), "HKEY_LOCAL_MACHINE\\Enum\\MF", "-"});
+    EXPECT_EQ(keyDash.exitCode, 0) << keyDash.err;
+    EXPECT_TRUE(Contains(keyDash.out, "[HKEY_LOCAL_MACHINE\\Enum\\MF]\r\n"));
+    EXPECT_FALSE(fs::exists("-"));
+    // With a FILE after it, the second word must be a key.
+    ToolRun notKey = W95({"reg", "export", m.Dir(), "Enum\\MF", file.string()});
+    EXPECT_EQ(notKey.exitCode, 2);
+    EXPECT_TRUE(Contains(notKey.err, "does not start with a root key"))
+        << notKey.err;
 }
 
 TEST(W95ToolRegistry, ExportToAFile) {

@@ -220,6 +220,121 @@ TEST(W95Tool, BootRunsTheStartupProgramsAndReportsTheRestart) {
     EXPECT_TRUE(Contains(noIni.err, "WIN.INI")) << noIni.err;
 }
 
+namespace {
+
+// Whether every line of the text is a JSON object: nothing else got into a
+// transcript sent to standard output.
+void ExpectJsonLinesOnly(const std::string &text) {
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+        EXPECT_TRUE(nlohmann::json::parse(line, nullptr, false).is_object())
+            << line;
+}
+
+}  // namespace
+
+// boot gives each program it starts the settings that run gives its one:
+// here win.ini starts setup from the floppy.
+TEST(W95Tool, BootTakesTheOptionsOfRun) {
+    ToolMachine m, failing;
+    for (const ToolMachine *machine : {&m, &failing}) {
+        fs::path ini = machine->Path() / "drive_c/WINDOWS/WIN.INI";
+        std::string text = ReadAll(ini);
+        std::size_t at = text.find("load=c:\\veltrane\\parlod");
+        ASSERT_NE(at, std::string::npos) << text;
+        text.replace(at, 24, "load=a:\\setup");
+        WriteAll(ini, text);
+        WriteAll(machine->Path() / "drive_a/SETUP.EXE", "MZ");
+    }
+
+    // --transcript -: the events alone on standard output, the report and
+    // the message boxes on standard error.
+    ToolRun boot = W95({"boot", m.Dir(), "--cwd", "A:\\", "--answers", "yes,no",
+                        "--transcript", "-", "--unanswered", "default"},
+                       "W95_TRANSCRIPT=" + Quote(m.Beside("env.jsonl")));
+    EXPECT_EQ(boot.exitCode, 0) << boot.err;
+    ExpectJsonLinesOnly(boot.out);
+    EXPECT_TRUE(Contains(boot.out, "\"program\":\"setup\"")) << boot.out;
+    EXPECT_TRUE(
+        Contains(boot.out, "\"answer\":\"IDNO\",\"answeredBy\":\"script\""))
+        << boot.out;
+    EXPECT_TRUE(Contains(boot.err, "Running A:\\SETUP.EXE (load=).\n"))
+        << boot.err;
+    EXPECT_TRUE(Contains(boot.err, "No restart requested.\n")) << boot.err;
+    EXPECT_FALSE(fs::exists(m.Beside("env.jsonl")));
+    EXPECT_TRUE(fs::exists(m.Path() / "drive_c/VELTRANE/PARLOD.EXE"));
+
+    // --fail reaches the program; --transcript FILE collects its events.
+    fs::path transcript = failing.Beside("boot.jsonl");
+    ToolRun failed =
+        W95({"boot", failing.Dir(), "--cwd", "A:\\", "--answers", "yes,ok,no",
+             "--fail", "CopyFileA=5", "--transcript", transcript.string()});
+    EXPECT_EQ(failed.exitCode, 3);
+    EXPECT_TRUE(Contains(failed.err,
+                         "w95: boot: A:\\SETUP.EXE (load=) failed with exit "
+                         "code 1"))
+        << failed.err;
+    EXPECT_TRUE(Contains(failed.out, "No restart requested.\n")) << failed.out;
+    EXPECT_TRUE(Contains(ReadAll(transcript), "\"call\":\"CopyFileA\""));
+    EXPECT_FALSE(fs::exists(failing.Path() / "drive_c/VELTRANE/PARLOD.EXE"));
+}
+
+// Registry data in the JSON document as a program reads it, by type.
+TEST(W95Tool, DiffJsonDecodesRegistryData) {
+    ToolMachine a, b;
+    fs::path change = b.Beside("types.reg");
+    WriteAll(change,
+             "REGEDIT4\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\r\n"
+             "\"DeviceDesc\"=\"Caf\xE9 board\"\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\Software\\Types]\r\n"
+             "\"Expand\"=hex(2):25,50,25,5c,e9,00\r\n"
+             "\"Multi\"=hex(7):61,00,00,e9,00,00\r\n"
+             "\"Word\"=dword:ffffffff\r\n"
+             "\"Short\"=hex(4):01,02\r\n"
+             "\"Bin\"=hex:00,ff,7a\r\n"
+             "\"None\"=hex(0):01\r\n"
+             "\"Nine\"=hex(9):0a\r\n");
+    ASSERT_EQ(W95({"reg", "import", b.Dir(), change.string()}).exitCode, 0);
+    ToolRun diff = W95({"diff", "--json", a.Dir(), b.Dir()});
+    ASSERT_EQ(diff.exitCode, 1) << diff.err;
+    auto doc = nlohmann::json::parse(diff.out);
+    ASSERT_EQ(doc["registry"].size(), 2u) << diff.out;
+    auto changed = doc["registry"][0];
+    EXPECT_EQ(changed["change"], "valueChanged");
+    EXPECT_EQ(changed["before"],
+              nlohmann::json({{"type", "REG_SZ"}, {"data", "System board"}}));
+    EXPECT_EQ(
+        changed["after"],
+        nlohmann::json({{"type", "REG_SZ"}, {"data", "Caf\xC3\xA9 board"}}));
+    auto added = doc["registry"][1];
+    EXPECT_EQ(added["change"], "keyAdded");
+    auto value = [&](const std::string &type, nlohmann::json data,
+                     const std::string &name) {
+        return nlohmann::json({{"type", type}, {"data", data}, {"name", name}});
+    };
+    EXPECT_EQ(added["values"],
+              nlohmann::json::array(
+                  {value("REG_EXPAND_SZ", "%P%\\\xC3\xA9", "Expand"),
+                   value("REG_MULTI_SZ", {"a", "", "\xC3\xA9"}, "Multi"),
+                   value("REG_DWORD", 4294967295u, "Word"),
+                   value("REG_DWORD", "0102", "Short"),
+                   value("REG_BINARY", "00ff7a", "Bin"),
+                   value("REG_NONE", "01", "None"),
+                   value("REG_TYPE_9", "0a", "Nine")}))
+        << added["values"].dump();
+
+    // The document and the patch cannot share standard output.
+    ToolRun both = W95({"diff", "--json", "--reg", "-", a.Dir(), b.Dir()});
+    EXPECT_EQ(both.exitCode, 2);
+    EXPECT_EQ(both.out, "");
+    EXPECT_TRUE(Contains(both.err,
+                         "w95: --json and --reg - both write to standard "
+                         "output"))
+        << both.err;
+}
+
 TEST(W95Tool, DiffListsTimesOnRequestAndSpeaksJson) {
     ToolMachine a, b;
     fs::path ini = b.Path() / "drive_c/WINDOWS/WIN.INI";
@@ -251,8 +366,8 @@ TEST(W95Tool, DiffListsTimesOnRequestAndSpeaksJson) {
     EXPECT_EQ(doc["registry"][0]["change"], "valueAdded");
     EXPECT_EQ(doc["registry"][0]["key"], "HKEY_LOCAL_MACHINE\\Enum");
     EXPECT_EQ(doc["registry"][0]["name"], "N");
-    EXPECT_EQ(doc["registry"][0]["after"]["type"], 4);
-    EXPECT_EQ(doc["registry"][0]["after"]["data"], "dword:00000007");
+    EXPECT_EQ(doc["registry"][0]["after"]["type"], "REG_DWORD");
+    EXPECT_EQ(doc["registry"][0]["after"]["data"], 7);
     ASSERT_EQ(doc["files"].size(), 2u) << json.out;  // no times without --times
     EXPECT_EQ(doc["files"][0]["path"], "C:\\BLOB.BIN");
     EXPECT_EQ(doc["files"][0]["change"], "changed");

@@ -2,11 +2,8 @@
 // the [windows] section of win.ini names in its load= and run= lines; each
 // is run here as the native program of the same name next to the tool. The
 // programs' transcripts tell whether one of them asked for a restart.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -121,25 +118,27 @@ struct ProgramRun {
     bool restartRequested = false;
 };
 
-// Runs one native program on the machine with the caller's W95_* settings
-// and a transcript of its own, which is added to W95_TRANSCRIPT afterwards.
-ProgramRun RunProgram(const fs::path &program, const fs::path &machine) {
-    char pattern[] = "/tmp/w95-boot-XXXXXX";
-    int fd = mkstemp(pattern);
-    if (fd < 0) throw Failure("cannot make a temporary transcript");
-    close(fd);
-    fs::path transcript = pattern;
+// Runs one native program on the machine with the boot's settings and a
+// transcript of its own, whose events are then added to the boot's
+// `transcript` ("-": standard output; "": none).
+ProgramRun RunProgram(const fs::path &program, const fs::path &machine,
+                      const BootOptions &options,
+                      const std::string &transcriptTarget) {
+    CollectedTranscript transcript;
+    std::vector<std::string> env = {"W95_MACHINE=" + machine.string(),
+                                    transcript.Setting()};
+    auto set = [&](const char *name, const std::optional<std::string> &v) {
+        if (v) env.push_back(std::string(name) + "=" + *v);
+    };
+    set("W95_CWD", options.cwd);
+    set("W95_ANSWERS", options.answers);
+    set("W95_FAIL", options.fail);
+    set("W95_HOST_FAIL", options.hostFail);
+    set("W95_UNANSWERED", options.unanswered);
+
     ProgramRun run;
-    try {
-        run.exitCode = RunNative(program, {},
-                                 {"W95_MACHINE=" + machine.string(),
-                                  "W95_TRANSCRIPT=" + transcript.string()});
-    } catch (...) {
-        fs::remove(transcript);
-        throw;
-    }
-    std::string events = ReadWholeFile(transcript);
-    fs::remove(transcript);
+    run.exitCode = RunNative(program, {}, env, transcriptTarget == "-");
+    std::string events = transcript.Events();
     std::istringstream lines(events);
     std::string line;
     while (std::getline(lines, line)) {
@@ -148,17 +147,14 @@ ProgramRun RunProgram(const fs::path &program, const fs::path &machine) {
             event.value("result", false))
             run.restartRequested = true;
     }
-    if (const char *own = std::getenv("W95_TRANSCRIPT"); own && *own) {
-        std::ofstream out(own, std::ios::app | std::ios::binary);
-        out << events;
-    }
+    if (!transcriptTarget.empty()) AppendTranscript(transcriptTarget, events);
     return run;
 }
 
 }  // namespace
 
-int BootMachine(const std::string &dir) {
-    fs::path machine = ExistingMachine(dir);
+int BootMachine(const BootOptions &options) {
+    fs::path machine = ExistingMachine(options.machine);
     // Windows itself only finds the programs here; each program loads the
     // registry it uses.
     w95::LoadMachine(machine, false);
@@ -172,43 +168,52 @@ int BootMachine(const std::string &dir) {
         throw Failure("the machine has no " + winIniPath);
     std::vector<StartupEntry> entries = StartupEntries(ReadWholeFile(*winIni));
 
-    std::printf("Starting Windows on %s.\n", machine.string().c_str());
+    std::string transcript = options.transcript.value_or("");
+    if (!options.transcript)
+        if (const char *own = std::getenv("W95_TRANSCRIPT")) transcript = own;
+    // With the transcript on standard output, the report goes to standard
+    // error.
+    FILE *report = transcript == "-" ? stderr : stdout;
+    std::fprintf(report, "Starting Windows on %s.\n", machine.string().c_str());
     bool restart = false;
     std::vector<std::string> problems;  // what went wrong, in order
     for (const StartupEntry &e : entries) {
         std::optional<std::string> found = FindProgram(e.entry, settings);
         if (!found) {
             // Windows reports the entry and goes on with the others.
-            std::printf("Cannot find '%s' (%s= in %s).\n", e.entry.c_str(),
-                        e.key.c_str(), winIniPath.c_str());
+            std::fprintf(report, "Cannot find '%s' (%s= in %s).\n",
+                         e.entry.c_str(), e.key.c_str(), winIniPath.c_str());
             problems.push_back("'" + e.entry + "' (" + e.key + "= in " +
                                winIniPath + ") was not found");
             continue;
         }
         fs::path native = ToolDirectory() / BaseName(*found);
         if (!fs::is_regular_file(native, ec)) {
-            std::printf("No native program for %s (looked for %s).\n",
-                        found->c_str(), native.string().c_str());
+            std::fprintf(report, "No native program for %s (looked for %s).\n",
+                         found->c_str(), native.string().c_str());
             problems.push_back("no native program for " + *found +
                                " (looked for " + native.string() + ")");
             continue;
         }
-        std::printf("Running %s (%s=).\n", found->c_str(), e.key.c_str());
-        ProgramRun run = RunProgram(native, machine);
-        std::printf("%s ended with exit code %d.\n", found->c_str(),
-                    run.exitCode);
+        std::fprintf(report, "Running %s (%s=).\n", found->c_str(),
+                     e.key.c_str());
+        ProgramRun run = RunProgram(native, machine, options, transcript);
+        std::fprintf(report, "%s ended with exit code %d.\n", found->c_str(),
+                     run.exitCode);
         if (run.exitCode != 0)
             problems.push_back(*found + " (" + e.key +
                                "=) failed with exit code " +
                                std::to_string(run.exitCode));
         if (run.restartRequested) {
-            std::printf("%s asked Windows to restart.\n", found->c_str());
+            std::fprintf(report, "%s asked Windows to restart.\n",
+                         found->c_str());
             restart = true;
             break;  // Windows goes down: nothing more is started
         }
     }
-    std::printf(restart ? "Restart requested.\n" : "No restart requested.\n");
-    std::fflush(stdout);
+    std::fprintf(report,
+                 restart ? "Restart requested.\n" : "No restart requested.\n");
+    std::fflush(report);
     for (const std::string &p : problems)
         std::fprintf(stderr, "w95: boot: %s\n", p.c_str());
     return problems.empty() ? kOk : kFailed;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -40,12 +41,6 @@ std::string ValueLine(const w95::RegValue &value) {
     std::string line;
     w95::regedit4::AppendValue(line, value, false);
     return line;
-}
-
-// What follows the "=" of the value's line: "text", dword:..., hex:...
-std::string ValueData(const w95::RegValue &value) {
-    w95::RegValue unnamed{"", value.type, value.data};
-    return ValueLine(unnamed).substr(2);
 }
 
 // The keys of a tree in export order (each key before its subkeys), each
@@ -144,8 +139,64 @@ void ShowRegistry(const std::vector<RegChange> &changes) {
     }
 }
 
+std::string TypeJson(DWORD type) {
+    switch (type) {
+        case REG_NONE:
+            return "REG_NONE";
+        case REG_SZ:
+            return "REG_SZ";
+        case REG_EXPAND_SZ:
+            return "REG_EXPAND_SZ";
+        case REG_BINARY:
+            return "REG_BINARY";
+        case REG_DWORD:
+            return "REG_DWORD";
+        case REG_MULTI_SZ:
+            return "REG_MULTI_SZ";
+    }
+    return "REG_TYPE_" + std::to_string(type);
+}
+
+std::string HexJson(const w95::RegBytes &bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (BYTE b : bytes) {
+        out.push_back(kDigits[b >> 4]);
+        out.push_back(kDigits[b & 15]);
+    }
+    return out;
+}
+
+// The data as a program reads it: text up to its NUL, the strings of a
+// REG_MULTI_SZ (without the empty one that ends the list), a dword as a
+// number, anything else as hex.
+json DataJson(const w95::RegValue &v) {
+    std::string bytes(v.data.begin(), v.data.end());
+    if (v.type == REG_SZ || v.type == REG_EXPAND_SZ)
+        return w95::AnsiToUtf8(bytes.substr(0, bytes.find('\0')));
+    if (v.type == REG_MULTI_SZ) {
+        json strings = json::array();
+        std::vector<std::string> parts;
+        for (std::size_t start = 0; start < bytes.size();) {
+            std::size_t nul = std::min(bytes.find('\0', start), bytes.size());
+            parts.push_back(bytes.substr(start, nul - start));
+            start = nul + 1;
+        }
+        while (!parts.empty() && parts.back().empty())
+            parts.pop_back();  // the empty string that ends the list
+        for (const std::string &p : parts)
+            strings.push_back(w95::AnsiToUtf8(p));
+        return strings;
+    }
+    if (v.type == REG_DWORD && v.data.size() == 4)
+        return static_cast<std::uint32_t>(
+            v.data[0] | v.data[1] << 8 | v.data[2] << 16 |
+            static_cast<std::uint32_t>(v.data[3]) << 24);
+    return HexJson(v.data);
+}
+
 json ValueJson(const w95::RegValue &v) {
-    return {{"type", v.type}, {"data", w95::AnsiToUtf8(ValueData(v))}};
+    return {{"type", TypeJson(v.type)}, {"data", DataJson(v)}};
 }
 
 json RegistryJson(const std::vector<RegChange> &changes) {
@@ -480,6 +531,10 @@ json FilesJson(const std::vector<FileChange> &changes) {
 }  // namespace
 
 int DiffMachines(const DiffOptions &options) {
+    if (options.json && options.regFile == "-")
+        throw UsageError(
+            "--json and --reg - both write to standard output: give --reg a "
+            "file");
     fs::path a = ExistingMachine(options.a), b = ExistingMachine(options.b);
     w95::Registry ra = LoadMachineRegistry(a), rb = LoadMachineRegistry(b);
     std::vector<RegChange> registry = CompareRegistries(ra, rb);

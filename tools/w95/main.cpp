@@ -57,9 +57,18 @@ namespace {
 const char kExitCodes[] =
     "Exit codes: 0 done, 1 the machines differ (diff), 2 usage, 3 error.";
 
+// The long form with "=" of a one-liner's option that takes a value.
+const char *DashSwitchOption(const std::string &word) {
+    if (word == "-v" || word == "--value") return "--value=";
+    if (word == "-t" || word == "--type") return "--type=";
+    if (word == "-d" || word == "--data") return "--data=";
+    return nullptr;
+}
+
 // reg.exe writes its switches with a slash (/v NAME, /ve, /t, /d, /f); the
 // one-liners take them so, as well as -v, --ve, -t, -d, -f. A switch's value
 // is passed on as one word, so that a value starting with - or / is data.
+// "-ve" would read as -v e, the value named "e": it is refused instead.
 std::vector<std::string> RegSwitchesAsOptions(std::vector<std::string> args) {
     if (args.size() < 3 || args[1] != "reg" ||
         (args[2] != "query" && args[2] != "add" && args[2] != "delete"))
@@ -78,6 +87,14 @@ std::vector<std::string> RegSwitchesAsOptions(std::vector<std::string> args) {
                                                 : nullptr;
         if (withValue && i + 1 < args.size()) {
             out.push_back(withValue + args[++i]);
+        } else if (lower == "-ve") {
+            throw tool::UsageError(
+                "'" + args[i] +
+                "' is not an option: the default value is /ve or --ve "
+                "(-v NAME names a value)");
+        } else if (const char *option = DashSwitchOption(args[i]);
+                   option && i + 1 < args.size()) {
+            out.push_back(option + args[++i]);
         } else if (lower == "/ve") {
             out.push_back("--ve");
         } else if (lower == "/f") {
@@ -113,8 +130,26 @@ int main(int argc, char **argv) {
         "Start Windows on a machine: run the programs that win.ini's [windows] "
         "load= and run= lines name, report whether a restart was requested; "
         "exit 3 when a program is missing or fails");
-    cmd->add_option("DIR", dir, "the machine folder")->required();
-    cmd->callback([&] { action = [&] { return tool::BootMachine(dir); }; });
+    tool::BootOptions boot;
+    cmd->add_option("DIR", boot.machine, "the machine folder")->required();
+    cmd->add_option("--cwd", boot.cwd,
+                    "each program's current directory at start (W95_CWD)");
+    cmd->add_option("--answers", boot.answers,
+                    "answers to message boxes, comma-separated, each program "
+                    "from the first (W95_ANSWERS)");
+    cmd->add_option("--transcript", boot.transcript,
+                    "append every program's events as JSON lines to FILE, - "
+                    "for standard output, the report then on standard error "
+                    "(W95_TRANSCRIPT)");
+    cmd->add_option("--fail", boot.fail,
+                    "fault injection in each program, as for run (W95_FAIL)");
+    cmd->add_option("--host-fail", boot.hostFail,
+                    "host call failures in each program, as for run "
+                    "(W95_HOST_FAIL)");
+    cmd->add_option("--unanswered", boot.unanswered,
+                    "what a message box without an answer gets: ask, default "
+                    "or safe (W95_UNANSWERED)");
+    cmd->callback([&] { action = [&] { return tool::BootMachine(boot); }; });
 
     tool::RunOptions run;
     cmd = app.add_subcommand(
@@ -128,8 +163,8 @@ int main(int argc, char **argv) {
                     "answers to message boxes, comma-separated: "
                     "ok,cancel,yes,no,abort,retry,ignore (W95_ANSWERS)");
     cmd->add_option("--transcript", run.transcript,
-                    "append every event as a JSON line to FILE "
-                    "(W95_TRANSCRIPT)");
+                    "append every event as a JSON line to FILE, - for "
+                    "standard output after the run (W95_TRANSCRIPT)");
     cmd->add_option("--fail", run.fail,
                     "fault injection, CALL=ERROR or CALL@N=ERROR, "
                     "comma-separated (W95_FAIL); ERROR is a Win32 error code "
@@ -193,10 +228,11 @@ int main(int argc, char **argv) {
         "Write the registry, or KEY with its subkeys, as REGEDIT4 to FILE or "
         "standard output");
     cmd->add_option("DIR", dir, "the machine folder")->required();
-    cmd->add_option("KEY", key, "the key (default: the whole registry)");
+    cmd->add_option("KEY", key,
+                    "the key (default: the whole registry); a KEY that does "
+                    "not start with a root key's name is the FILE");
     cmd->add_option("FILE", file,
-                    "the file to write (default: standard "
-                    "output)");
+                    "the file to write (default or -: standard output)");
     cmd->callback(
         [&] { action = [&] { return tool::RegExport(dir, key, file); }; });
 
@@ -228,7 +264,8 @@ int main(int argc, char **argv) {
     };
     oneLiner("query",
              "Show a key's values and subkeys, or one value: "
-             "reg query DIR KEY [/v NAME | /ve]",
+             "reg query DIR KEY [/v NAME | /ve]; as reg.exe, a key or value "
+             "that does not exist prints nothing and exits 1",
              tool::RegQuery);
     cmd = oneLiner("add",
                    "Make a key, or set one of its values: reg add DIR KEY "
@@ -248,7 +285,13 @@ int main(int argc, char **argv) {
     cmd->add_flag("-f,--force", force, "accepted for reg.exe's /f");
 
     std::vector<std::string> args(argv, argv + argc);
-    args = RegSwitchesAsOptions(std::move(args));
+    try {
+        args = RegSwitchesAsOptions(std::move(args));
+    } catch (const tool::UsageError &e) {
+        std::fprintf(stderr, "w95: %s\nRun with --help for more information.\n",
+                     e.what());
+        return tool::kUsage;
+    }
     // CLI11 reports a word that names no command as a missing one; say what
     // is wrong instead.
     for (auto [level, at] :

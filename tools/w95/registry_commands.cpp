@@ -198,8 +198,18 @@ std::vector<BYTE> ValueData(DWORD type,
     return out;
 }
 
-std::string ValueNameText(const std::string &name) {
-    return name.empty() ? "the default value" : "value '" + name + "'";
+// "KEY has no default value", "KEY has no value 'NAME'".
+std::string NoValueText(const std::string &key, const std::string &name) {
+    return key + " has no " +
+           (name.empty() ? std::string("default value")
+                         : "value '" + name + "'");
+}
+
+// Whether a word starts with a root key's name (HKLM, HKEY_USERS\...), so
+// that `reg export DIR WORD` names a key rather than a file.
+bool NamesAKey(const std::string &word) {
+    return RootByAnyName(std::string_view(word).substr(0, word.find('\\')))
+        .has_value();
 }
 
 }  // namespace
@@ -210,8 +220,11 @@ w95::Registry LoadMachineRegistry(const fs::path &machine) {
     return registry;
 }
 
-int RegExport(const std::string &machineDir, const std::string &keyName,
-              const std::string &file) {
+int RegExport(const std::string &machineDir, const std::string &keyArgument,
+              const std::string &fileArgument) {
+    std::string keyName = keyArgument, file = fileArgument;
+    if (file.empty() && !keyName.empty() && !NamesAKey(keyName))
+        std::swap(keyName, file);  // reg export DIR FILE: the whole registry
     fs::path machine = ExistingMachine(machineDir);
     w95::Registry registry = LoadMachineRegistry(machine);
     std::string text;
@@ -250,16 +263,23 @@ int RegQuery(const RegOptions &o) {
     fs::path machine = ExistingMachine(o.machine);
     TypedKey key = ParseKey(o.key);
     w95::Registry registry = LoadMachineRegistry(machine);
+    // As reg.exe: what is missing is said on standard error alone, with
+    // exit code 1.
+    auto missing = [](const std::string &what) {
+        std::fprintf(stderr, "w95: %s\n", what.c_str());
+        return kNotFound;
+    };
     const w95::RegKey *k = FindKey(registry, key);
-    if (!k) throw Failure("no registry key " + o.key);
-    std::printf("%s\n", w95::AnsiToUtf8(k->Path()).c_str());
+    if (!k) return missing("no registry key " + o.key);
     if (o.value) {
         std::string name = MachineText(*o.value, "the value name");
         const w95::RegValue *v = k->FindValue(name);
-        if (!v) throw Failure("no " + ValueNameText(*o.value) + " in " + o.key);
+        if (!v) return missing(NoValueText(o.key, *o.value));
+        std::printf("%s\n", w95::AnsiToUtf8(k->Path()).c_str());
         ShowValue(*v);
         return kOk;
     }
+    std::printf("%s\n", w95::AnsiToUtf8(k->Path()).c_str());
     for (const w95::RegValue &v : k->Values()) ShowValue(v);
     if (!k->Children().empty()) std::printf("\n");
     for (const auto &child : k->Children())
@@ -304,7 +324,7 @@ int RegDelete(const RegOptions &o) {
     if (o.value) {
         std::string name = MachineText(*o.value, "the value name");
         if (!registry.DeleteValue(*k, name))
-            throw Failure("no " + ValueNameText(*o.value) + " in " + o.key);
+            throw Failure(NoValueText(o.key, *o.value));
     } else {
         if (key.parts.empty())
             throw Failure("a root key cannot be deleted: " + o.key);

@@ -3,6 +3,7 @@
 // native program that `boot` shares.
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -46,7 +47,7 @@ fs::path NativeProgram(const std::string &name) {
 }  // namespace
 
 int RunNative(const fs::path &program, const std::vector<std::string> &args,
-              const std::vector<std::string> &env) {
+              const std::vector<std::string> &env, bool outputToStandardError) {
     std::vector<std::string> environment;
     for (char **e = environ; *e; ++e) {
         std::string entry(*e);
@@ -70,9 +71,15 @@ int RunNative(const fs::path &program, const std::vector<std::string> &args,
 
     std::fflush(stdout);
     std::fflush(stderr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (outputToStandardError)
+        posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO,
+                                         STDOUT_FILENO);
     pid_t pid;
-    int rc = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(),
+    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(),
                          envp.data());
+    posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         throw Failure("cannot start " + program.string() + ": " +
                       std::strerror(rc));
@@ -93,13 +100,23 @@ int RunOnMachine(const RunOptions &options) {
     };
     set("W95_CWD", options.cwd);
     set("W95_ANSWERS", options.answers);
-    set("W95_TRANSCRIPT", options.transcript);
     set("W95_FAIL", options.fail);
     set("W95_HOST_FAIL", options.hostFail);
-    return RunNative(program,
-                     std::vector<std::string>(options.command.begin() + 1,
-                                              options.command.end()),
-                     env);
+    // "-": the events go to standard output after the run, and what the
+    // program prints to standard error.
+    std::optional<CollectedTranscript> toStdout;
+    if (options.transcript == "-") {
+        toStdout.emplace();
+        env.push_back(toStdout->Setting());
+    } else {
+        set("W95_TRANSCRIPT", options.transcript);
+    }
+    int code = RunNative(program,
+                         std::vector<std::string>(options.command.begin() + 1,
+                                                  options.command.end()),
+                         env, toStdout.has_value());
+    if (toStdout) AppendTranscript("-", toStdout->Events());
+    return code;
 }
 
 int ListCalls(bool host, bool kinds) {

@@ -18,6 +18,7 @@ namespace tool {
 // Exit codes of the tool.
 constexpr int kOk = 0;
 constexpr int kDifferent = 1;  // `diff` found differences
+constexpr int kNotFound = 1;   // `reg query`: no such key or value (reg.exe)
 constexpr int kUsage = 2;
 constexpr int kFailed = 3;
 
@@ -34,7 +35,15 @@ struct UsageError : std::runtime_error {
 };
 
 int NewMachine(const std::string &dir);
-int BootMachine(const std::string &dir);
+
+// `boot`: the machine, and the settings that each program it starts gets,
+// as `run` gives them to its one program.
+struct BootOptions {
+    std::string machine;
+    std::optional<std::string> cwd, answers, transcript, fail, hostFail,
+        unanswered;
+};
+int BootMachine(const BootOptions &options);
 
 struct RunOptions {
     std::string machine;
@@ -87,11 +96,36 @@ std::string ReadWholeFile(const std::filesystem::path &file);
 void WriteWholeFile(const std::filesystem::path &file, std::string_view bytes);
 
 // Runs a native program on a machine and waits for it: `env` holds
-// "NAME=value" settings that replace those of the tool's environment.
-// Returns its exit code (128 + signal for a program that a signal ended).
+// "NAME=value" settings that replace those of the tool's environment;
+// `outputToStandardError` sends what it prints to standard error, so that
+// standard output holds only what the tool writes there. Returns its exit
+// code (128 + signal for a program that a signal ended).
 int RunNative(const std::filesystem::path &program,
               const std::vector<std::string> &args,
-              const std::vector<std::string> &env);
+              const std::vector<std::string> &env,
+              bool outputToStandardError = false);
+
+// The transcript of one program run, collected in a temporary file that
+// goes when this does (collected_transcript.cpp).
+class CollectedTranscript {
+  public:
+    CollectedTranscript();  // Failure when no temporary file can be made
+    ~CollectedTranscript();
+    CollectedTranscript(const CollectedTranscript &) = delete;
+    CollectedTranscript &operator=(const CollectedTranscript &) = delete;
+
+    // "W95_TRANSCRIPT=FILE", for the program's environment.
+    std::string Setting() const;
+    // The events the program wrote, one JSON line each.
+    std::string Events() const;
+
+  private:
+    std::filesystem::path file_;
+};
+
+// Appends events to the transcript a command line names: a file, or "-"
+// for standard output. Failure when the file cannot be written.
+void AppendTranscript(const std::string &target, std::string_view events);
 
 // The registry of a machine (registry_commands.cpp); a machine without
 // registry.reg has an empty one. Throws EmulatorFailure for a malformed
