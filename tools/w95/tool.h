@@ -38,7 +38,8 @@ int BootMachine(const std::string &dir);
 
 struct RunOptions {
     std::string machine;
-    std::optional<std::string> cwd, answers, transcript, fail, hostFail;
+    std::optional<std::string> cwd, answers, unanswered, transcript, fail,
+        hostFail;
     std::vector<std::string> command;  // the program, then its arguments
 };
 int RunOnMachine(const RunOptions &options);
@@ -89,6 +90,7 @@ void WriteWholeFile(const std::filesystem::path &file, std::string_view bytes);
 // Runs a native program on a machine and waits for it: `env` holds
 // "NAME=value" settings that replace those of the tool's environment.
 // Returns its exit code (128 + signal for a program that a signal ended).
+// Ctrl-C while it runs is the program's: the tool waits on for its end.
 int RunNative(const std::filesystem::path &program,
               const std::vector<std::string> &args,
               const std::vector<std::string> &env);
