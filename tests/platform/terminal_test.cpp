@@ -296,7 +296,7 @@ TEST_F(SampleOnTerminal, EscGivesTheSafeAnswerAndTheLineCanBeEdited) {
     };
     for (Keys keys : {Keys{"\x1b", "IDCANCEL"}, Keys{"ok\x1b", "IDCANCEL"},
                       Keys{"\x1b[A\x1b[Do\n", "IDOK"},
-                      Keys{"o\x7f\x7f\x08" "c\n", "IDCANCEL"}}) {
+                      Keys{"o\x7f\x7f\bc\n", "IDCANCEL"}}) {
         OnTerminal run(Program(), "");
         ASSERT_TRUE(run.Started());
         ASSERT_TRUE(run.WaitFor(kPrompt)) << run.Shown();
