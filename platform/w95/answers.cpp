@@ -1,4 +1,5 @@
-// Answers to message boxes: the W95_ANSWERS list and the button words.
+// Answers to message boxes: the W95_ANSWERS list, W95_UNANSWERED and the
+// button words.
 #include "answers.h"
 
 #include <windows.h>
@@ -76,6 +77,35 @@ std::optional<int> NextScriptedAnswer(int *position) {
     scripted.pop_front();
     if (position) *position = next.position;
     return next.id;
+}
+
+void SetUnanswered(const std::string &value) {
+    std::string_view word = TrimSpace(value);
+    Unanswered mode;
+    if (word.empty() || EqualsIgnoringAsciiCase(word, "ask"))
+        mode = Unanswered::Ask;
+    else if (EqualsIgnoringAsciiCase(word, "default"))
+        mode = Unanswered::Default;
+    else if (EqualsIgnoringAsciiCase(word, "safe"))
+        mode = Unanswered::Safe;
+    else
+        throw EmulatorFailure("W95_UNANSWERED: '" + std::string(word) +
+                              "' is none of ask, default, safe");
+    Process().unanswered = mode;
+}
+
+std::string LeftoverAnswers() {
+    const std::deque<ScriptedAnswer> &left = Process().answers;
+    if (left.empty()) return "";
+    std::string message = "W95_ANSWERS: " + std::to_string(left.size()) +
+                          (left.size() == 1 ? " answer" : " answers") +
+                          " left over, no message box took ";
+    message += left.size() == 1 ? "it:" : "them:";
+    for (std::size_t i = 0; i < left.size(); ++i)
+        message += std::string(i == 0 ? " " : ", ") +
+                   std::to_string(left[i].position) + " '" +
+                   AnswerWord(left[i].id) + "'";
+    return message;
 }
 
 const char *AnswerName(int id) {

@@ -1,5 +1,5 @@
-// Answers to message boxes: the W95_ANSWERS list and the words that name
-// the buttons.
+// Answers to message boxes: the W95_ANSWERS list, what a box gets once it
+// has run out (W95_UNANSWERED), and the words that name the buttons.
 #ifndef W95_ANSWERS_H
 #define W95_ANSWERS_H
 
@@ -21,6 +21,22 @@ std::optional<int> AnswerFromWord(std::string_view word);
 // The next scripted answer, taken off the list, or nullopt when the list is
 // used up. `position` receives its place in the list, counted from 1.
 std::optional<int> NextScriptedAnswer(int *position = nullptr);
+
+// What a box gets once W95_ANSWERS has run out.
+enum class Unanswered {
+    Ask,      // the terminal, else a line of standard input, else nobody
+    Default,  // its default button, without asking
+    Safe,     // its safe answer (what Escape gives), without asking
+};
+
+// Takes W95_UNANSWERED: "ask", "default" or "safe" in any case; empty is
+// "ask". Throws EmulatorFailure for anything else.
+void SetUnanswered(const std::string &value);
+
+// The answers of W95_ANSWERS that no box took, as a message for standard
+// error ("W95_ANSWERS: 2 answers left over: 3 'no', 4 'yes'"); empty when
+// every answer was used.
+std::string LeftoverAnswers();
 
 // "IDOK", "IDCANCEL", ... for a button result; "ok", "cancel", ... as the
 // word for it.

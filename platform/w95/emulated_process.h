@@ -25,6 +25,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "answers.h"
 #include "disk_cache.h"
 #include "emulated_calls.h"
 #include "registry_store.h"
@@ -226,10 +227,17 @@ struct EmulatedProcess {
     Faults faults;
     DiskCache disk;  // on while the fault plan holds a power loss
     std::deque<ScriptedAnswer> answers;
+    Unanswered unanswered = Unanswered::Ask;
     // The terminal on which boxes are asked when the answers run out: the
     // controlling terminal ("/dev/tty") for a program's run, none ("") in
     // tests that call the emulation directly.
     std::string terminal;
+    // Where a box that the terminal cannot ask takes its answer as a line,
+    // when it is no terminal itself: standard input for a program's run,
+    // none (-1) in tests that call the emulation directly.
+    int answerInput = -1;
+    int answerLinesRead = 0;  // lines taken from answerInput, for messages
+    int messageBoxes = 0;     // boxes shown so far, for messages
     // Errors of the emulation met during the run (ReportRunError): the run
     // goes on to its end and then ends with exit code 3.
     std::vector<std::string> runErrors;

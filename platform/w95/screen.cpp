@@ -3,14 +3,19 @@
 #include "screen.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <optional>
+
+#include "emulated_process.h"
 
 namespace w95 {
 
@@ -21,18 +26,113 @@ constexpr int kNarrowestText = 16;
 
 // Ctrl-C presses at boxes asked on the terminal, counted by OnInterrupt.
 volatile std::sig_atomic_t interrupts = 0;
+// Whether the program waits in Terminal::Ask, where the run can end as a
+// crash does, rather than in the signal handler.
+volatile std::sig_atomic_t asking = 0;
+
+// The terminal's modes from before Ask changed them, for the handler to put
+// back when the run ends at once.
+volatile std::sig_atomic_t modesChanged = 0;
+int modesFd = -1;
+termios savedModes{};
+
+const char kInterruptedAgain[] =
+    "\nw95: interrupted again: the run ends at once, as at a crash\n";
+
+void RestoreModes() {
+    if (modesChanged) ::tcsetattr(modesFd, TCSANOW, &savedModes);
+}
 
 // The first Ctrl-C is taken by the box being asked; the second ends the run
-// at once, as a power loss would: no exit handlers, so no write-back and no
-// exit event, and the exit code of an injected crash.
+// at once, as an injected crash does: no exit handlers, so no write-back
+// and no exit event, and the exit code of a crash. While a box is asked the
+// ending is left to Ask, which also hands the files their pending writes.
 void OnInterrupt(int) {
     interrupts = interrupts + 1;
-    if (interrupts >= 2) {
-        static const char message[] =
-            "\nw95: interrupted again: the run ends as at a power loss\n";
-        (void)!write(STDERR_FILENO, message, sizeof message - 1);
+    if (interrupts >= 2 && !asking) {
+        RestoreModes();
+        (void)!write(STDERR_FILENO, kInterruptedAgain,
+                     sizeof kInterruptedAgain - 1);
         _exit(128 + SIGKILL);
     }
+}
+
+[[noreturn]] void EndRunAtOnce() {
+    RestoreModes();
+    SyncOpenFiles();  // what the program wrote is kept, as at a crash
+    std::fflush(nullptr);
+    (void)!write(STDERR_FILENO, kInterruptedAgain,
+                 sizeof kInterruptedAgain - 1);
+    _exit(128 + SIGKILL);
+}
+
+// The terminal without line editing and echo for one question, so that Esc
+// is seen at once and shown as nothing; its modes are put back at the end.
+class OwnLineEditing {
+  public:
+    explicit OwnLineEditing(int fd) {
+        termios modes{};
+        if (::tcgetattr(fd, &modes) != 0) return;
+        termios raw = modes;
+        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        savedModes = modes;
+        modesFd = fd;
+        if (::tcsetattr(fd, TCSANOW, &raw) != 0) return;
+        modesChanged = 1;
+    }
+    ~OwnLineEditing() {
+        RestoreModes();
+        modesChanged = 0;
+    }
+    OwnLineEditing(const OwnLineEditing &) = delete;
+    OwnLineEditing &operator=(const OwnLineEditing &) = delete;
+
+    bool On() const { return modesChanged != 0; }
+    // The key that erases a character, and the one that erases the line.
+    bool IsErase(char c) const {
+        return c == '\b' || c == '\x7f' ||
+               c == static_cast<char>(savedModes.c_cc[VERASE]);
+    }
+    bool IsKill(char c) const {
+        return c == static_cast<char>(savedModes.c_cc[VKILL]);
+    }
+    bool IsEndOfInput(char c) const {
+        return c == static_cast<char>(savedModes.c_cc[VEOF]);
+    }
+};
+
+// The next byte of `fd` if one comes within a moment, as the rest of a
+// sequence that a key sends does.
+std::optional<char> ByteSoon(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 30) <= 0) return std::nullopt;
+    char c;
+    if (::read(fd, &c, 1) != 1) return std::nullopt;
+    return c;
+}
+
+// After Esc: true for Esc alone; false when a sequence followed (an arrow
+// or function key, Alt with a key), which is read and passed over.
+bool EscapeAlone(int fd) {
+    std::optional<char> next = ByteSoon(fd);
+    if (!next) return true;
+    if (*next == '[') {
+        // Parameters and intermediates up to the final byte.
+        for (std::optional<char> c = ByteSoon(fd); c; c = ByteSoon(fd))
+            if (*c >= 0x40 && *c <= 0x7e) break;
+    } else if (*next == 'O') {
+        ByteSoon(fd);
+    }
+    return false;
+}
+
+void EraseLastCharacter(std::string *line) {
+    while (!line->empty() &&
+           (static_cast<unsigned char>(line->back()) & 0xC0) == 0x80)
+        line->pop_back();
+    if (!line->empty()) line->pop_back();
 }
 
 int ColumnsOf(int fd) {
@@ -252,8 +352,15 @@ int Terminal::Columns() const { return ColumnsOf(fd_); }
 bool Terminal::IsStandardError() const {
     struct stat error {};
     struct stat mine {};
-    return ::fstat(STDERR_FILENO, &error) == 0 && ::fstat(fd_, &mine) == 0 &&
-           S_ISCHR(error.st_mode) && error.st_rdev == mine.st_rdev;
+    if (::fstat(STDERR_FILENO, &error) != 0 || ::fstat(fd_, &mine) != 0 ||
+        !S_ISCHR(error.st_mode))
+        return false;
+    if (error.st_rdev == mine.st_rdev) return true;
+    // The controlling terminal opened as /dev/tty has a device number of its
+    // own; standard error on that terminal belongs to the same session.
+    pid_t session = ::tcgetsid(fd_);
+    return session != -1 && ::isatty(STDERR_FILENO) &&
+           ::tcgetsid(STDERR_FILENO) == session;
 }
 
 void Terminal::Write(const std::string &text) {
@@ -281,27 +388,61 @@ Terminal::Input Terminal::Ask(const std::string &prompt, std::string *line) {
         ::sigaction(SIGINT, &action, nullptr);
         installed = true;
     }
-    Write(prompt);
     Input result = Input::Line;
-    while (true) {
-        if (interrupts != seen) {
-            result = Input::Interrupted;
-            break;
+    {
+        OwnLineEditing editing(fd_);
+        const bool own = editing.On();
+        asking = 1;
+        Write(prompt);
+        while (true) {
+            if (interrupts >= 2) EndRunAtOnce();
+            if (interrupts != seen) {
+                result = Input::Interrupted;
+                break;
+            }
+            char c;
+            ssize_t n = ::read(fd_, &c, 1);
+            if (n == 1) {
+                if (c == '\n' || c == '\r') {
+                    if (own) Write("\n");
+                    break;
+                }
+                if (c == '\x1b') {
+                    if (EscapeAlone(fd_)) {
+                        result = Input::Escape;
+                        break;
+                    }
+                } else if (own && editing.IsEndOfInput(c)) {
+                    // On an empty line the end of input, within one the end
+                    // of that line.
+                    if (line->empty()) {
+                        result = Input::EndOfInput;
+                    } else {
+                        Write("\n");
+                    }
+                    break;
+                } else if (own && editing.IsErase(c)) {
+                    if (!line->empty()) Write("\b \b");
+                    EraseLastCharacter(line);
+                } else if (own && editing.IsKill(c)) {
+                    while (!line->empty()) {
+                        Write("\b \b");
+                        EraseLastCharacter(line);
+                    }
+                } else if (static_cast<unsigned char>(c) >= 0x20) {
+                    line->push_back(c);
+                    if (own) Write(std::string(1, c));
+                }
+            } else if (n == 0) {
+                // Ctrl-D where the terminal edits the line itself.
+                if (line->empty()) result = Input::EndOfInput;
+                break;
+            } else if (errno != EINTR) {
+                result = Input::EndOfInput;  // a terminal gone away
+                break;
+            }
         }
-        char c;
-        ssize_t n = ::read(fd_, &c, 1);
-        if (n == 1) {
-            if (c == '\n') break;
-            line->push_back(c);
-        } else if (n == 0) {
-            // Ctrl-D: on an empty line the end of input, within one the
-            // end of that line.
-            if (line->empty()) result = Input::EndOfInput;
-            break;
-        } else if (errno != EINTR) {
-            result = Input::EndOfInput;  // a terminal gone away
-            break;
-        }
+        asking = 0;
     }
     // Once a Ctrl-C was taken, the handler stays for the second one.
     if (installed && interrupts == 0) ::sigaction(SIGINT, &previous, nullptr);

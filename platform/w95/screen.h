@@ -73,12 +73,15 @@ class Terminal {
     bool IsStandardError() const;
     void Write(const std::string &text);
 
-    enum class Input { Line, EndOfInput, Interrupted };
-    // Shows `prompt` and reads one line, without its end. Ctrl-C from the
-    // moment the prompt is shown gives Interrupted; from then on, for the
-    // rest of the run, a second Ctrl-C ends the run at once as a power loss
-    // would (no write-back, no exit event). Ctrl-C outside of Ask before
-    // that keeps its usual effect.
+    enum class Input { Line, EndOfInput, Escape, Interrupted };
+    // Shows `prompt` and reads one line, without its end, echoing and
+    // editing it itself (Backspace, Ctrl-U). Esc alone gives Escape (the
+    // keys that send sequences starting with it are passed over); Ctrl-D on
+    // an empty line EndOfInput. Ctrl-C from the moment the prompt is shown
+    // gives Interrupted; from then on, for the rest of the run, a second
+    // Ctrl-C ends the run at once as an injected crash does (no write-back,
+    // no exit event). Ctrl-C outside of Ask before that keeps its usual
+    // effect.
     Input Ask(const std::string &prompt, std::string *line);
 
   private:

@@ -1,6 +1,6 @@
-// MessageBoxA: answered from W95_ANSWERS, then on the controlling terminal
-// when there is one, then by the default button; drawn on standard error and
-// recorded in the transcript.
+// MessageBoxA: answered from W95_ANSWERS, then as W95_UNANSWERED says
+// (unanswered_box.cpp); drawn on standard error and recorded in the
+// transcript.
 #include <windows.h>
 
 #include <cstdio>
@@ -15,6 +15,7 @@
 #include "screen.h"
 #include "text_helpers.h"
 #include "transcript.h"
+#include "unanswered_box.h"
 
 namespace {
 
@@ -108,42 +109,6 @@ int SafeAnswer(const ButtonSet &set) {
     return IDOK;
 }
 
-struct TerminalAnswer {
-    int id;
-    const char *how;  // how it came, for standard error: "" when typed
-};
-
-// Asks on the terminal until a button is named. An empty line presses the
-// default button; the end of input or Ctrl-C gives the safe answer.
-TerminalAnswer AskTerminal(w95::Terminal &terminal, const ButtonSet &set,
-                           int defaultId) {
-    int safe = SafeAnswer(set);
-    while (true) {
-        std::string line;
-        switch (terminal.Ask(std::string("Answer (") + set.words + ") [" +
-                                 w95::AnswerWord(defaultId) + "]: ",
-                             &line)) {
-            case w95::Terminal::Input::EndOfInput:
-                terminal.Write(std::string("\n(end of input: ") +
-                               w95::AnswerWord(safe) + ")\n");
-                return {safe, " at the end of input"};
-            case w95::Terminal::Input::Interrupted:
-                terminal.Write(std::string("\n(interrupted: ") +
-                               w95::AnswerWord(safe) +
-                               "; Ctrl-C again ends the run at once)\n");
-                return {safe, " at Ctrl-C"};
-            case w95::Terminal::Input::Line:
-                break;
-        }
-        std::string word(w95::TrimSpace(line));
-        if (word.empty()) return {defaultId, ""};
-        std::optional<int> id = w95::AnswerFromWord(word);
-        if (id && Offers(set, *id)) return {*id, ""};
-        terminal.Write(std::string("This box has the buttons ") + set.words +
-                       ".\n");
-    }
-}
-
 }  // namespace
 
 extern "C" int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption,
@@ -167,11 +132,14 @@ extern "C" int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption,
     for (std::size_t i = 0; i < set.ids.size(); ++i)
         buttons.push_back({Label(set.ids[i]), i == defaultIndex});
 
+    const int number = ++w95::Process().messageBoxes;
     int position = 0;
     std::optional<int> scripted = w95::NextScriptedAnswer(&position);
     // The terminal is opened only for a box that is asked on it.
     std::unique_ptr<w95::Terminal> terminal =
-        scripted ? nullptr : w95::Terminal::Open(w95::Process().terminal);
+        scripted || w95::Process().unanswered != w95::Unanswered::Ask
+            ? nullptr
+            : w95::Terminal::Open(w95::Process().terminal);
     int columns = terminal ? terminal->Columns() : w95::StandardErrorColumns();
     std::string picture = w95::MessageBoxPicture(caption, text, IconMark(uType),
                                                  buttons, columns);
@@ -192,22 +160,12 @@ extern "C" int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption,
         answer = *scripted;
         std::fprintf(stderr, "Answered %s (W95_ANSWERS).\n",
                      w95::AnswerWord(answer));
-    } else if (terminal) {
-        // Standard error may go elsewhere: the person at the terminal sees
-        // the box there too.
-        bool shared = terminal->IsStandardError();
-        if (!shared) terminal->Write(picture);
-        TerminalAnswer typed = AskTerminal(*terminal, set, defaultId);
-        answer = typed.id;
-        answeredBy = "terminal";
-        if (!shared)
-            std::fprintf(stderr, "Answered %s (terminal%s).\n",
-                         w95::AnswerWord(answer), typed.how);
     } else {
-        answer = defaultId;
-        answeredBy = "default";
-        std::fprintf(stderr, "Answered %s (default button).\n",
-                     w95::AnswerWord(answer));
+        w95::BoxQuestion box{number,  caption,   picture,        set.words,
+                             set.ids, defaultId, SafeAnswer(set)};
+        w95::BoxAnswer got = w95::AnswerUnansweredBox(box, terminal.get());
+        answer = got.id;
+        answeredBy = got.answeredBy;
     }
     std::fflush(stderr);
 

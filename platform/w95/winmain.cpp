@@ -32,6 +32,12 @@ std::string Environment(const char *name) {
 // be written back, makes the exit code 3 whatever the program returned.
 void AtExit(int status, void *) {
     w95::SyncOpenFiles();  // files left open keep what was written to them
+    // Answers that no box took are worth a word, but no failure: a program
+    // may well show fewer boxes on one machine than on another.
+    if (std::string left = w95::LeftoverAnswers(); !left.empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "w95: %s\n", left.c_str());
+    }
     try {
         w95::WriteBackMachine();
     } catch (const std::exception &e) {
@@ -76,6 +82,7 @@ int main(int argc, char **argv) {
         w95::SetFaultPlan(Environment("W95_FAIL"));
         w95::SetHostFaultPlan(Environment("W95_HOST_FAIL"));
         w95::SetScriptedAnswers(Environment("W95_ANSWERS"));
+        w95::SetUnanswered(Environment("W95_UNANSWERED"));
         w95::LoadMachine(machine);
         std::string cwd = Environment("W95_CWD");
         if (!cwd.empty()) w95::SetStartDirectory(cwd);
@@ -84,8 +91,10 @@ int main(int argc, char **argv) {
         w95::EmulatorError(e.what());
     }
     w95::TheMachine().programName = program;
-    // Boxes whose answers run out are asked on the controlling terminal.
+    // Boxes whose answers run out are asked on the controlling terminal,
+    // else answered by the lines of standard input.
     w95::Process().terminal = "/dev/tty";
+    w95::Process().answerInput = STDIN_FILENO;
 
     w95::RecordEvent({{"event", "Start"},
                       {"program", program},

@@ -137,7 +137,7 @@ TEST(ChannelOptions, MatchingDevicesAndManufacturers) {
         Key(pci + "VEN_7A3C&DEV_0528\\I", {{"Mfg", "QVR Technology"}},
             "\"ChannelOptions\"=hex:02\n"));
     machine.Parameters("#1 /SP\n*A\n");
-    auto run = machine.Run("parlod");
+    auto run = machine.Run("parlod", "", Answers("ok"));
     EXPECT_EQ(run.exitCode, 1);  // no channel device: the write stays
     auto options = [&](const std::string &key) {
         return machine.Value(pci + key, "ChannelOptions");

@@ -104,7 +104,9 @@ inline void ResetParlodState() {
     w95::ResetEmulatedProcess();
 }
 
-// Run options with scripted answers, or with faults.
+// Run options with scripted answers, or with faults. The boxes of a run
+// with faults (the error boxes they bring, OK alone) take their default
+// button.
 inline scenario::RunOptions Answers(const std::string &answers) {
     scenario::RunOptions options;
     options.answers = answers;
@@ -113,6 +115,7 @@ inline scenario::RunOptions Answers(const std::string &answers) {
 inline scenario::RunOptions Fail(const std::string &fail) {
     scenario::RunOptions options;
     options.fail = fail;
+    options.unanswered = "default";
     return options;
 }
 

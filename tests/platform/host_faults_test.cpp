@@ -354,6 +354,7 @@ TEST(ProgramsOverHostFaults, ParlodReportsAnUnreadableParameterFile) {
     machine.WriteFile("C:\\veltrane\\parlod.ini", "#1\r\n*A\r\n");
     machine.WriteRegistry("[HKEY_LOCAL_MACHINE\\Enum]\n");
     scenario::RunOptions options;
+    options.answers = "ok,ok";
     options.environment["W95_HOST_FAIL"] = "pread=EIO";
     scenario::RunResult run = machine.Run("parlod", "", options);
     EXPECT_EQ(run.exitCode, 1) << run.standardError;

@@ -46,6 +46,7 @@ class MessageBoxTest : public ::testing::Test {
 
 TEST_F(MessageBoxTest, ScriptedAnswersThenTheDefaultButton) {
     w95::SetScriptedAnswers("no,Cancel");
+    w95::SetUnanswered("default");
     EXPECT_EQ(
         MessageBoxA(nullptr, "Reboot?", "Cap", MB_YESNO | MB_ICONQUESTION),
         IDNO);

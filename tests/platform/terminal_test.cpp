@@ -166,18 +166,33 @@ class SampleOnTerminal : public ::testing::Test {
     }
 
     std::function<void()> Program() const {
-        std::string program = std::string(KIT_BIN_DIR) + "/win32_sample";
         std::string machine = "W95_MACHINE=" + machine_.Directory().string();
         std::string transcript = "W95_TRANSCRIPT=" + transcript_.string();
-        return [=] {
-            std::vector<std::string> env = {machine, transcript,
-                                            "PATH=/usr/bin:/bin"};
-            std::vector<char *> envp;
+        return Exec({Sample()}, {machine, transcript});
+    }
+
+    // The sample started by `w95 run`, which waits for it.
+    std::function<void()> ThroughTool() const {
+        return Exec({std::string(KIT_BIN_DIR) + "/w95", "run",
+                     machine_.Directory().string(), "--transcript",
+                     transcript_.string(), "--", Sample()},
+                    {});
+    }
+
+    static std::string Sample() {
+        return std::string(KIT_BIN_DIR) + "/win32_sample";
+    }
+
+    static std::function<void()> Exec(std::vector<std::string> argv,
+                                      std::vector<std::string> env) {
+        return [=]() mutable {
+            env.push_back("PATH=/usr/bin:/bin");
+            std::vector<char *> envp, args;
             for (std::string &e : env) envp.push_back(e.data());
             envp.push_back(nullptr);
-            std::string path = program;
-            char *argv[] = {path.data(), nullptr};
-            execve(path.c_str(), argv, envp.data());
+            for (std::string &a : argv) args.push_back(a.data());
+            args.push_back(nullptr);
+            execve(args[0], args.data(), envp.data());
             _exit(91);
         };
     }
@@ -253,6 +268,59 @@ TEST_F(SampleOnTerminal, EndOfInputAndCtrlCGiveTheSafeAnswer) {
         EXPECT_EQ(box["answeredBy"], "terminal");
         fs::remove(transcript_);
     }
+}
+
+// Standard error on the terminal: the person sees the box once, then the
+// question.
+TEST_F(SampleOnTerminal, ABoxOnTheTerminalIsDrawnOnce) {
+    OnTerminal run(Program(), "");
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.WaitFor(kPrompt)) << run.Shown();
+    run.Type("c\n");
+    ASSERT_TRUE(WIFEXITED(run.Status()));
+    const std::string &shown = run.Shown();
+    std::size_t first = shown.find("The sample has run.");
+    ASSERT_NE(first, std::string::npos) << shown;
+    EXPECT_EQ(shown.find("The sample has run.", first + 1), std::string::npos)
+        << shown;
+    EXPECT_EQ(Box()["answer"], "IDCANCEL");
+}
+
+// Esc gives the safe answer at once, and shows nothing; the keys that send
+// sequences beginning with Esc (the arrows) do not, and Backspace takes back
+// what was typed.
+TEST_F(SampleOnTerminal, EscGivesTheSafeAnswerAndTheLineCanBeEdited) {
+    struct Keys {
+        const char *typed;
+        const char *answer;
+    };
+    for (Keys keys : {Keys{"\x1b", "IDCANCEL"}, Keys{"ok\x1b", "IDCANCEL"},
+                      Keys{"\x1b[A\x1b[Do\n", "IDOK"},
+                      Keys{"o\x7f\x7f\bc\n", "IDCANCEL"}}) {
+        OnTerminal run(Program(), "");
+        ASSERT_TRUE(run.Started());
+        ASSERT_TRUE(run.WaitFor(kPrompt)) << run.Shown();
+        run.Type(keys.typed);
+        int status = run.Status();
+        ASSERT_TRUE(WIFEXITED(status)) << status << run.Shown();
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(Box()["answer"], keys.answer) << keys.typed;
+        EXPECT_EQ(run.Shown().find("^["), std::string::npos) << run.Shown();
+        fs::remove(transcript_);
+    }
+}
+
+// `w95 run` waits for its program through a Ctrl-C that a box took, and
+// ends with the program's own exit code.
+TEST_F(SampleOnTerminal, CtrlCAtABoxLeavesTheToolTheProgramsExitCode) {
+    OnTerminal run(ThroughTool(), "");
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.WaitFor(kPrompt)) << run.Shown();
+    run.Type("\x03");
+    int status = run.Status();
+    ASSERT_TRUE(WIFEXITED(status)) << status << run.Shown();
+    EXPECT_EQ(WEXITSTATUS(status), 0) << run.Shown();
+    EXPECT_EQ(Box()["answer"], "IDCANCEL");
 }
 
 // Ctrl-C at a box is its safe answer; a second Ctrl-C ends the run at once

@@ -44,14 +44,17 @@ inline void WriteAll(const fs::path &file, const std::string &bytes) {
 }
 
 // Runs build/bin/w95 with the words of `args`; `env` goes before it, and
-// standard input comes from `input` (a file) or /dev/null.
+// standard input comes from `input` (a file) or /dev/null. The tool runs in
+// a session of its own, without a controlling terminal, so that no box is
+// asked on the terminal of the person who runs the tests.
 inline ToolRun W95(const std::vector<std::string> &args,
                    const std::string &env = "",
                    const std::string &input = "/dev/null") {
     fs::path err = fs::temp_directory_path() /
                    ("w95-tool-test-" + std::to_string(getpid()) + ".err");
-    std::string command = "env -u W95_TRANSCRIPT -u W95_ANSWERS " + env + " " +
-                          Quote(std::string(KIT_BIN_DIR) + "/w95");
+    std::string command =
+        "env -u W95_TRANSCRIPT -u W95_ANSWERS -u W95_UNANSWERED " + env +
+        " setsid -w " + Quote(std::string(KIT_BIN_DIR) + "/w95");
     for (const std::string &a : args) command += " " + Quote(a);
     command += " 2>" + Quote(err.string()) + " <" + Quote(input);
     ToolRun run;

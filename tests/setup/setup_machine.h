@@ -165,6 +165,9 @@ class SetupMachine : public scenario::Machine {
                               const std::string &fail = "") const {
         scenario::RunOptions options;
         options.answers = answers;
+        // Boxes beyond the answers (the error boxes of a failed run, OK
+        // alone) take their default button.
+        options.unanswered = "default";
         options.fail = fail;
         options.cwd = "A:\\";
         return Run("setup", args, options);

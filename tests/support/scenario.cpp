@@ -170,6 +170,7 @@ RunResult Machine::Run(std::string_view program, std::string_view args,
     env["W95_MACHINE"] = directory_.string();
     env["W95_TRANSCRIPT"] = transcript.string();
     if (!options.answers.empty()) env["W95_ANSWERS"] = options.answers;
+    if (!options.unanswered.empty()) env["W95_UNANSWERED"] = options.unanswered;
     if (!options.fail.empty()) env["W95_FAIL"] = options.fail;
     if (!options.cwd.empty()) env["W95_CWD"] = options.cwd;
     for (const auto &[k, v] : options.environment) env[k] = v;

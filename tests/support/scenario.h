@@ -27,9 +27,13 @@ struct RunResult {
 };
 
 // How to run a program: the W95_* variables besides W95_MACHINE and
-// W95_TRANSCRIPT, which the machine sets itself.
+// W95_TRANSCRIPT, which the machine sets itself. The run has no terminal and
+// nothing on standard input, so a box that `answers` does not answer gets
+// what `unanswered` says; left empty ("ask"), that is its safe answer and the
+// run ends with exit code 3.
 struct RunOptions {
     std::string answers;                             // W95_ANSWERS
+    std::string unanswered;                          // W95_UNANSWERED
     std::string fail;                                // W95_FAIL
     std::string cwd;                                 // W95_CWD
     std::map<std::string, std::string> environment;  // anything else

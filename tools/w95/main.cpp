@@ -162,6 +162,13 @@ int main(int argc, char **argv) {
     cmd->add_option("--answers", run.answers,
                     "answers to message boxes, comma-separated: "
                     "ok,cancel,yes,no,abort,retry,ignore (W95_ANSWERS)");
+    cmd->add_option("--unanswered", run.unanswered,
+                    "what a box gets once the answers have run out: ask (the "
+                    "terminal, else a line of standard input, else its safe "
+                    "answer and exit code 3), default (its default button) "
+                    "or safe (Cancel, else No, else Abort, else OK) "
+                    "(W95_UNANSWERED)")
+        ->check(CLI::IsMember({"ask", "default", "safe"}));
     cmd->add_option("--transcript", run.transcript,
                     "append every event as a JSON line to FILE, - for "
                     "standard output after the run (W95_TRANSCRIPT)");

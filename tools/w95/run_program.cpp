@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "code_page.h"
 #include "emulated_calls.h"
@@ -44,6 +46,51 @@ fs::path NativeProgram(const std::string &name) {
     return native;
 }
 
+// An option of `run` after "--" goes to the program, which takes it for
+// one of its own or passes over it: worth a word before the run.
+void WarnOfOptionsAfterDashes(const std::vector<std::string> &command) {
+    static const char *const kOwn[] = {"--cwd",        "--answers",
+                                       "--unanswered", "--transcript",
+                                       "--fail",       "--host-fail"};
+    for (std::size_t i = 1; i < command.size(); ++i)
+        for (const char *own : kOwn)
+            if (command[i] == own ||
+                command[i].rfind(own + std::string("="), 0) == 0)
+                std::fprintf(stderr,
+                             "w95: run: '%s' comes after --, so it goes to "
+                             "%s, not to w95; put w95's options before --\n",
+                             own, command.front().c_str());
+}
+
+// While a program runs, Ctrl-C on the terminal reaches it and the tool
+// alike: the program decides what it means (a box takes it as its safe
+// answer), and the tool waits for the program's end to report its exit
+// code. The tool catches it rather than ignoring it, so that the program
+// starts with its usual handling (a caught signal is reset at exec).
+class ProgramOwnsInterrupts {
+  public:
+    ProgramOwnsInterrupts() {
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            ::sigaction(kSignals[i], nullptr, &previous_[i]);
+            if (previous_[i].sa_handler == SIG_IGN) continue;
+            struct sigaction action {};
+            action.sa_handler = [](int) {};
+            sigemptyset(&action.sa_mask);
+            ::sigaction(kSignals[i], &action, nullptr);
+        }
+    }
+    ~ProgramOwnsInterrupts() {
+        for (std::size_t i = 0; i < std::size(kSignals); ++i)
+            ::sigaction(kSignals[i], &previous_[i], nullptr);
+    }
+    ProgramOwnsInterrupts(const ProgramOwnsInterrupts &) = delete;
+    ProgramOwnsInterrupts &operator=(const ProgramOwnsInterrupts &) = delete;
+
+  private:
+    static constexpr int kSignals[] = {SIGINT, SIGQUIT};
+    struct sigaction previous_[std::size(kSignals)]{};
+};
+
 }  // namespace
 
 int RunNative(const fs::path &program, const std::vector<std::string> &args,
@@ -76,6 +123,7 @@ int RunNative(const fs::path &program, const std::vector<std::string> &args,
     if (outputToStandardError)
         posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO,
                                          STDOUT_FILENO);
+    ProgramOwnsInterrupts interrupts;
     pid_t pid;
     int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(),
                          envp.data());
@@ -94,12 +142,14 @@ int RunNative(const fs::path &program, const std::vector<std::string> &args,
 int RunOnMachine(const RunOptions &options) {
     fs::path machine = ExistingMachine(options.machine);
     fs::path program = NativeProgram(options.command.front());
+    WarnOfOptionsAfterDashes(options.command);
     std::vector<std::string> env = {"W95_MACHINE=" + machine.string()};
     auto set = [&](const char *name, const std::optional<std::string> &v) {
         if (v) env.push_back(std::string(name) + "=" + *v);
     };
     set("W95_CWD", options.cwd);
     set("W95_ANSWERS", options.answers);
+    set("W95_UNANSWERED", options.unanswered);
     set("W95_FAIL", options.fail);
     set("W95_HOST_FAIL", options.hostFail);
     // "-": the events go to standard output after the run, and what the

@@ -47,7 +47,8 @@ int BootMachine(const BootOptions &options);
 
 struct RunOptions {
     std::string machine;
-    std::optional<std::string> cwd, answers, transcript, fail, hostFail;
+    std::optional<std::string> cwd, answers, unanswered, transcript, fail,
+        hostFail;
     std::vector<std::string> command;  // the program, then its arguments
 };
 int RunOnMachine(const RunOptions &options);
@@ -99,7 +100,8 @@ void WriteWholeFile(const std::filesystem::path &file, std::string_view bytes);
 // "NAME=value" settings that replace those of the tool's environment;
 // `outputToStandardError` sends what it prints to standard error, so that
 // standard output holds only what the tool writes there. Returns its exit
-// code (128 + signal for a program that a signal ended).
+// code (128 + signal for a program that a signal ended). Ctrl-C while it
+// runs is the program's: the tool waits on for its end.
 int RunNative(const std::filesystem::path &program,
               const std::vector<std::string> &args,
               const std::vector<std::string> &env,
