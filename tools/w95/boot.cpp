@@ -158,11 +158,17 @@ ProgramRun RunProgram(const fs::path &program, const fs::path &machine) {
 }  // namespace
 
 int BootMachine(const std::string &dir) {
-    fs::path machine = ExistingMachine(dir);
+    fs::path machine = MachineFolder(dir);
+    // Windows holds the machine's lock while it installs drivers and reads
+    // win.ini; each program takes the lock alone itself, so the boot lets
+    // go of it while one runs.
+    w95::MachineLock reading = WritingLock(dir);
     // Windows itself only finds the programs here; each program loads the
     // registry it uses.
     w95::LoadMachine(machine, false);
     const w95::MachineSettings &settings = w95::TheMachine().settings;
+
+    InstallPendingDrivers(machine);
 
     std::string winIniPath = settings.windowsDirectory + "\\WIN.INI";
     DWORD error = 0;
@@ -194,7 +200,9 @@ int BootMachine(const std::string &dir) {
             continue;
         }
         std::printf("Running %s (%s=).\n", found->c_str(), e.key.c_str());
+        reading.Release();
         ProgramRun run = RunProgram(native, machine);
+        reading = ReadingLock(dir);
         std::printf("%s ended with exit code %d.\n", found->c_str(),
                     run.exitCode);
         if (run.exitCode != 0)
