@@ -220,10 +220,15 @@ TEST(W95Tool, BootRunsTheStartupProgramsAndReportsTheRestart) {
     EXPECT_FALSE(Contains(third.out, "Installing")) << third.out;
     EXPECT_TRUE(Contains(third.out, "No restart requested.\n"));
 
-    // A program that win.ini names but that is not there is reported.
+    // win.ini is the example's with the entry that parlod emptied.
     fs::remove_all(root / "drive_c/VELTRANE");
     fs::path ini = root / "drive_c/WINDOWS/win.ini";
     std::string text = ReadAll(ini);
+    std::string example = ReadAll(std::string(KIT_SOURCE_DIR) +
+                                  "/examples/machine/drive_c/WINDOWS/WIN.INI");
+    EXPECT_EQ(text, example.insert(example.find("\r\n") + 2, "load=\r\n"));
+
+    // A program that win.ini names but that is not there is reported.
     ASSERT_NE(text.find("load=\r\n"), std::string::npos) << text;
     text.replace(text.find("load=\r\n"), 5, "load=c:\\veltrane\\parlod");
     WriteAll(ini, text);

@@ -112,7 +112,8 @@ std::vector<std::string> InstallSections(const Sections &inf,
 bool AddIniEntry(const fs::path &file, const std::string &section,
                  const std::string &entry) {
     std::string key = w95::UpperCase(KeyAndValue(entry).first);
-    std::vector<std::string_view> lines = w95::SplitLines(ReadWholeFile(file));
+    std::string text = ReadWholeFile(file);
+    std::vector<std::string_view> lines = w95::SplitLines(text);
     std::string out;
     bool inSection = false, added = false;
     for (std::string_view line : lines) {
