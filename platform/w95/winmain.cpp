@@ -16,6 +16,8 @@
 #include "emulator_error.h"
 #include "fault_injection.h"
 #include "machine.h"
+#include "machine_folder.h"
+#include "machine_lock.h"
 #include "transcript.h"
 
 namespace {
@@ -73,6 +75,9 @@ int main(int argc, char **argv) {
         tail += argv[i];
     }
     std::string program = std::filesystem::path(argv[0]).stem().string();
+    // Held until the process ends, after the write-back at its normal end;
+    // a crash lets go of it too.
+    static w95::MachineLock machineLock;
 
     try {
         std::string machine = Environment("W95_MACHINE");
@@ -83,6 +88,10 @@ int main(int argc, char **argv) {
         w95::SetHostFaultPlan(Environment("W95_HOST_FAIL"));
         w95::SetScriptedAnswers(Environment("W95_ANSWERS"));
         w95::SetUnanswered(Environment("W95_UNANSWERED"));
+        w95::RequireMachineFolder(machine, machine);
+        machineLock = w95::MachineLock(machine, w95::MachineUse::Write, program,
+                                       machine, w95::LockWaitSeconds());
+        w95::RequireWritableRegistry(machine, machine);
         w95::LoadMachine(machine);
         std::string cwd = Environment("W95_CWD");
         if (!cwd.empty()) w95::SetStartDirectory(cwd);

@@ -26,8 +26,10 @@ TEST(W95Tool, NewMakesTheExampleWithItsDatesAndFolders) {
     EXPECT_TRUE(fs::is_directory(m.Path() / "drive_c/WINDOWS/SYSTEM/IOSUBSYS"));
     std::string reg = ReadAll(m.Path() / "registry.reg");
     EXPECT_EQ(reg.rfind("REGEDIT4\r\n", 0), 0u);
-    EXPECT_TRUE(Contains(ReadAll(m.Path() / "drive_c/WINDOWS/WIN.INI"),
-                         "load=c:\\veltrane\\parlod\r\n"));
+    // win.ini starts nothing that is not there: parlod's entry comes with
+    // the driver installed at the next start (below).
+    EXPECT_FALSE(
+        Contains(ReadAll(m.Path() / "drive_c/WINDOWS/WIN.INI"), "load="));
 
     // Two machines from one example do not differ.
     ToolMachine other;
@@ -82,7 +84,7 @@ TEST(W95Tool, DiffShowsRegistryValuesKeysAndFiles) {
         << o;
     EXPECT_TRUE(Contains(o,
                          "~ C:\\WINDOWS\\WIN.INI\n"
-                         "    @@ -3,7 +3,7 @@\n"
+                         "    @@ -2,7 +2,7 @@\n"
                          "     run=\n"
                          "     NullPort=None\n"
                          "     device=\n"
@@ -153,6 +155,7 @@ TEST(W95Tool, RegistryExportAndImport) {
 
     // An exported key imported into another machine arrives whole.
     scenario::Machine empty;
+    empty.MakeDirectory("C:\\");  // a machine with an empty registry
     fs::path file = empty.Directory().parent_path() /
                     (empty.Directory().filename().string() + ".reg");
     std::ofstream(file, std::ios::binary) << key.out;
@@ -172,29 +175,29 @@ TEST(W95Tool, RegistryExportAndImport) {
 TEST(W95Tool, BootRunsTheStartupProgramsAndReportsTheRestart) {
     ToolMachine m;
     fs::path root = m.Path();
-    // On the fresh example the program named by load= is not installed yet.
-    // Windows goes on, but the boot says which program was missing.
+    // The fresh example starts with nothing to run.
     ToolRun first = W95({"boot", m.Dir()});
-    EXPECT_EQ(first.exitCode, 3) << first.err;
-    EXPECT_TRUE(Contains(first.out, "Cannot find 'c:\\veltrane\\parlod'"))
-        << first.out;
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_FALSE(Contains(first.out, "Running")) << first.out;
     EXPECT_TRUE(Contains(first.out, "No restart requested.\n")) << first.out;
-    EXPECT_TRUE(Contains(first.err,
-                         "w95: boot: 'c:\\veltrane\\parlod' (load= in "
-                         "C:\\WINDOWS\\WIN.INI) was not found"))
-        << first.err;
+    EXPECT_EQ(first.err, "");
 
-    // With the preload program and its parameters in place it runs once,
-    // writes the settings and restarts Windows.
-    fs::create_directories(root / "drive_c/VELTRANE");
-    fs::copy_file(root / "drive_a/PARLOD.EXE",
-                  root / "drive_c/VELTRANE/PARLOD.EXE");
-    fs::copy_file(root / "drive_a/PARLOD.INI",
-                  root / "drive_c/VELTRANE/PARLOD.INI");
+    // After setup, Windows installs the driver from the INF that setup
+    // placed: its UpdateInis line puts parlod into win.ini, which then
+    // runs once, writes the settings and restarts Windows.
+    ToolRun setup = W95({"run", m.Dir(), "--cwd", "A:\\", "--answers", "yes,no",
+                         "--", "setup"});
+    ASSERT_EQ(setup.exitCode, 0) << setup.err;
     fs::path transcript = root.parent_path() / "boot.jsonl";
     ToolRun second =
         W95({"boot", m.Dir()}, "W95_TRANSCRIPT=" + Quote(transcript.string()));
     EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_TRUE(
+        Contains(second.out,
+                 "Installing the driver from C:\\WINDOWS\\INF\\oem1.inf: "
+                 "load=c:\\veltrane\\parlod in [windows] of "
+                 "C:\\WINDOWS\\win.ini.\n"))
+        << second.out;
     EXPECT_TRUE(
         Contains(second.out, "Running C:\\veltrane\\PARLOD.EXE (load=).\n"))
         << second.out;
@@ -202,12 +205,41 @@ TEST(W95Tool, BootRunsTheStartupProgramsAndReportsTheRestart) {
     std::string events = ReadAll(transcript);
     EXPECT_TRUE(Contains(events, "\"event\":\"ExitWindowsEx\"")) << events;
     EXPECT_TRUE(Contains(events, "\"program\":\"parlod\"")) << events;
+    ToolRun settings =
+        W95({"reg", "query", m.Dir(),
+             "HKLM\\Enum\\MF\\CHILD0000\\PCI&VEN_7A3C&DEV_0528&SUBSYS_00000000&"
+             "REV_01&BUS_00&DEV_0B&FUNC_00",
+             "/v", "AdapterSettings"});
+    EXPECT_EQ(settings.exitCode, 0) << settings.err;
 
-    // parlod took its entry out of win.ini: the next boot runs nothing.
+    // parlod took its entry out of win.ini, and the driver is installed:
+    // the next boot runs nothing.
     ToolRun third = W95({"boot", m.Dir()});
     EXPECT_EQ(third.exitCode, 0);
     EXPECT_FALSE(Contains(third.out, "Running")) << third.out;
+    EXPECT_FALSE(Contains(third.out, "Installing")) << third.out;
     EXPECT_TRUE(Contains(third.out, "No restart requested.\n"));
+
+    // win.ini is the example's with the entry that parlod emptied.
+    fs::remove_all(root / "drive_c/VELTRANE");
+    fs::path ini = root / "drive_c/WINDOWS/win.ini";
+    std::string text = ReadAll(ini);
+    std::string example = ReadAll(std::string(KIT_SOURCE_DIR) +
+                                  "/examples/machine/drive_c/WINDOWS/WIN.INI");
+    EXPECT_EQ(text, example.insert(example.find("\r\n") + 2, "load=\r\n"));
+
+    // A program that win.ini names but that is not there is reported.
+    ASSERT_NE(text.find("load=\r\n"), std::string::npos) << text;
+    text.replace(text.find("load=\r\n"), 5, "load=c:\\veltrane\\parlod");
+    WriteAll(ini, text);
+    ToolRun missing = W95({"boot", m.Dir()});
+    EXPECT_EQ(missing.exitCode, 3) << missing.out;
+    EXPECT_TRUE(Contains(missing.out, "Cannot find 'c:\\veltrane\\parlod'"))
+        << missing.out;
+    EXPECT_TRUE(Contains(missing.err,
+                         "w95: boot: 'c:\\veltrane\\parlod' (load= in "
+                         "C:\\WINDOWS\\WIN.INI) was not found"))
+        << missing.err;
 
     EXPECT_EQ(W95({"boot"}).exitCode, 2);
     // parlod wrote it back under its own spelling of the name.
@@ -241,9 +273,9 @@ TEST(W95Tool, BootTakesTheOptionsOfRun) {
     for (const ToolMachine *machine : {&m, &failing}) {
         fs::path ini = machine->Path() / "drive_c/WINDOWS/WIN.INI";
         std::string text = ReadAll(ini);
-        std::size_t at = text.find("load=c:\\veltrane\\parlod");
+        std::size_t at = text.find("[windows]\r\n");
         ASSERT_NE(at, std::string::npos) << text;
-        text.replace(at, 24, "load=a:\\setup");
+        text.insert(at + 11, "load=a:\\setup\r\n");
         WriteAll(ini, text);
         WriteAll(machine->Path() / "drive_a/SETUP.EXE", "MZ");
     }

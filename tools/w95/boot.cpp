@@ -154,19 +154,15 @@ ProgramRun RunProgram(const fs::path &program, const fs::path &machine,
 }  // namespace
 
 int BootMachine(const BootOptions &options) {
-    fs::path machine = ExistingMachine(options.machine);
+    fs::path machine = MachineFolder(options.machine);
+    // Windows holds the machine's lock while it installs drivers and reads
+    // win.ini; each program takes the lock alone itself, so the boot lets
+    // go of it while one runs.
+    w95::MachineLock held = WritingLock(options.machine);
     // Windows itself only finds the programs here; each program loads the
     // registry it uses.
     w95::LoadMachine(machine, false);
     const w95::MachineSettings &settings = w95::TheMachine().settings;
-
-    std::string winIniPath = settings.windowsDirectory + "\\WIN.INI";
-    DWORD error = 0;
-    auto winIni = w95::ResolvePath(winIniPath.c_str(), &error);
-    std::error_code ec;
-    if (!winIni || !fs::is_regular_file(*winIni, ec))
-        throw Failure("the machine has no " + winIniPath);
-    std::vector<StartupEntry> entries = StartupEntries(ReadWholeFile(*winIni));
 
     std::string transcript = options.transcript.value_or("");
     if (!options.transcript)
@@ -175,6 +171,15 @@ int BootMachine(const BootOptions &options) {
     // error.
     FILE *report = transcript == "-" ? stderr : stdout;
     std::fprintf(report, "Starting Windows on %s.\n", machine.string().c_str());
+    InstallPendingDrivers(machine, report);
+
+    std::string winIniPath = settings.windowsDirectory + "\\WIN.INI";
+    DWORD error = 0;
+    auto winIni = w95::ResolvePath(winIniPath.c_str(), &error);
+    std::error_code ec;
+    if (!winIni || !fs::is_regular_file(*winIni, ec))
+        throw Failure("the machine has no " + winIniPath);
+    std::vector<StartupEntry> entries = StartupEntries(ReadWholeFile(*winIni));
     bool restart = false;
     std::vector<std::string> problems;  // what went wrong, in order
     for (const StartupEntry &e : entries) {
@@ -197,7 +202,9 @@ int BootMachine(const BootOptions &options) {
         }
         std::fprintf(report, "Running %s (%s=).\n", found->c_str(),
                      e.key.c_str());
+        held.Release();
         ProgramRun run = RunProgram(native, machine, options, transcript);
+        held = ReadingLock(options.machine);
         std::fprintf(report, "%s ended with exit code %d.\n", found->c_str(),
                      run.exitCode);
         if (run.exitCode != 0)

@@ -28,13 +28,6 @@ std::filesystem::path ToolDirectory() {
     return self.parent_path();
 }
 
-std::filesystem::path ExistingMachine(const std::string &dir) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(dir, ec))
-        throw Failure("no machine at '" + dir + "' (not a directory)");
-    return std::filesystem::absolute(dir);
-}
-
 std::string ReadWholeFile(const std::filesystem::path &file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) throw Failure("cannot read '" + file.string() + "'");
@@ -324,6 +317,10 @@ int main(int argc, char **argv) {
         return code == 0 ? tool::kOk : tool::kUsage;
     }
     try {
+        // The command, as those who wait for the machine are told.
+        tool::SetCommandName(args[1] == "reg" && args.size() > 2
+                                 ? "w95 reg " + args[2]
+                                 : "w95 " + args[1]);
         return action();
     } catch (const tool::UsageError &e) {
         std::fflush(stdout);

@@ -244,7 +244,7 @@ int RegExport(const std::string &machineDir, const std::string &keyArgument,
 }
 
 int RegImport(const std::string &machineDir, const std::string &file) {
-    fs::path machine = ExistingMachine(machineDir);
+    fs::path machine = WritableMachine(machineDir);
     std::string bytes;
     if (file == "-")
         bytes.assign(std::istreambuf_iterator<char>(std::cin),
@@ -288,7 +288,7 @@ int RegQuery(const RegOptions &o) {
 }
 
 int RegAdd(const RegOptions &o) {
-    fs::path machine = ExistingMachine(o.machine);
+    fs::path machine = WritableMachine(o.machine);
     TypedKey key = ParseKey(o.key);
     std::optional<std::string> valueName = o.value;
     if (!valueName && (o.type || o.data)) valueName = "";  // the default value
@@ -316,7 +316,7 @@ int RegAdd(const RegOptions &o) {
 }
 
 int RegDelete(const RegOptions &o) {
-    fs::path machine = ExistingMachine(o.machine);
+    fs::path machine = WritableMachine(o.machine);
     TypedKey key = ParseKey(o.key);
     w95::Registry registry = LoadMachineRegistry(machine);
     w95::RegKey *k = const_cast<w95::RegKey *>(FindKey(registry, key));

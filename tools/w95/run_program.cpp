@@ -28,6 +28,7 @@ namespace {
 // The native program a command names: a path as given, or a name (SETUP,
 // setup.exe) of one next to the tool.
 fs::path NativeProgram(const std::string &name) {
+    RefuseWindowsProgram(name);
     std::error_code ec;
     if (name.find('/') != std::string::npos) {
         if (!fs::is_regular_file(name, ec))
@@ -140,10 +141,12 @@ int RunNative(const fs::path &program, const std::vector<std::string> &args,
 }
 
 int RunOnMachine(const RunOptions &options) {
-    fs::path machine = ExistingMachine(options.machine);
+    // The program takes the machine's lock itself, and names the machine
+    // in its messages as the user did.
+    MachineFolder(options.machine);
     fs::path program = NativeProgram(options.command.front());
     WarnOfOptionsAfterDashes(options.command);
-    std::vector<std::string> env = {"W95_MACHINE=" + machine.string()};
+    std::vector<std::string> env = {"W95_MACHINE=" + options.machine};
     auto set = [&](const char *name, const std::optional<std::string> &v) {
         if (v) env.push_back(std::string(name) + "=" + *v);
     };

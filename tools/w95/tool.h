@@ -4,6 +4,7 @@
 #ifndef TOOLS_W95_TOOL_H
 #define TOOLS_W95_TOOL_H
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "machine_lock.h"
 #include "registry_store.h"
 
 namespace tool {
@@ -44,6 +46,13 @@ struct BootOptions {
         unanswered;
 };
 int BootMachine(const BootOptions &options);
+// The start of Windows after a driver install (device_install.cpp): the
+// UpdateInis lines of the INF files in the machine's INF folder whose models
+// name hardware of the machine, as entries added to their ini files where
+// the section has none of that key yet, each told on `report`. Needs the
+// machine loaded and its lock held alone.
+void InstallPendingDrivers(const std::filesystem::path &machine,
+                           std::FILE *report);
 
 struct RunOptions {
     std::string machine;
@@ -87,14 +96,37 @@ int ListCalls(bool host, bool kinds);
 // lie next to it.
 std::filesystem::path ToolDirectory();
 
-// A machine directory that exists, made absolute; Failure otherwise.
+// The machine a command works on (machine_access.cpp), made absolute;
+// Failure for a folder that is not a machine (machine.ini, registry.reg or
+// a drive_?/ folder in it). MachineFolder takes no lock: for commands whose
+// programs take it themselves. ExistingMachine shares the machine's lock
+// with other readers, WritableMachine holds it alone; either holds it until
+// the command ends, and fails when the machine stays in use for longer
+// than W95_LOCK_WAIT allows.
+std::filesystem::path MachineFolder(const std::string &dir);
 std::filesystem::path ExistingMachine(const std::string &dir);
+std::filesystem::path WritableMachine(const std::string &dir);
+// The machine's lock shared with other readers, for as long as the caller
+// keeps it.
+w95::MachineLock ReadingLock(const std::string &dir);
+// The machine's lock alone, for as long as the caller keeps it.
+w95::MachineLock WritingLock(const std::string &dir);
+
+// What the command that runs is called ("w95 reg add"), for the machines'
+// lock files.
+void SetCommandName(const std::string &name);
 
 std::string ReadWholeFile(const std::filesystem::path &file);
 
 // Writes a file so that it is either the old or the new one whole, even
 // after a power loss; Failure naming the file otherwise.
 void WriteWholeFile(const std::filesystem::path &file, std::string_view bytes);
+
+// Refuses, as Failure, a program that `w95 run` cannot start
+// (windows_programs.cpp): a Windows executable (a file that starts with
+// "MZ", or a *.exe file that is not a native program) or a Windows path
+// (A:\PARLOD.EXE, SETUP\SETUP.EXE).
+void RefuseWindowsProgram(const std::string &name);
 
 // Runs a native program on a machine and waits for it: `env` holds
 // "NAME=value" settings that replace those of the tool's environment;
