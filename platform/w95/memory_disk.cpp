@@ -297,6 +297,9 @@ ssize_t MemoryDisk::Pwrite(int fd, const void *buffer, std::size_t count,
     if (offset < 0) return Fail(EINVAL);
     if (count == 0) return 0;
     std::string &data = file->node->data;
+    // As Linux does: a file opened for appending is written at its end,
+    // whatever the offset.
+    if (file->append) offset = static_cast<off_t>(data.size());
     const auto at = static_cast<std::size_t>(offset);
     if (data.size() < at + count) data.resize(at + count, '\0');
     std::memcpy(data.data() + at, buffer, count);
