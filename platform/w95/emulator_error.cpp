@@ -5,15 +5,12 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "memory_disk.h"
-
 namespace w95 {
 
 void EmulatorError(const std::string &message) {
     std::fflush(stdout);
     std::fprintf(stderr, "w95: %s\n", message.c_str());
     std::fflush(stderr);
-    WriteImageOut();
     // _exit, not exit: the exit handlers would write the machine back.
     _exit(3);
 }

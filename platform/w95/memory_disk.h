@@ -117,8 +117,9 @@ MemoryDisk *ActiveMemoryDisk();
 void UseMemoryDisk(std::unique_ptr<MemoryDisk> disk);
 
 // The host file that gets the image of the run's memory disk at the end of
-// the run, however it ends: a normal end, an error of the emulation, or a
-// crash or power loss (after the disk model has done its part).
+// the run: a normal end (an error of the emulation met during the run
+// included), or a crash or power loss (after the disk model has done its
+// part). A run that the emulation refuses to start leaves none.
 void SetImageOut(std::string path);
 // Writes the image there; nothing without a memory disk or a file to write.
 void WriteImageOut();
