@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "answers.h"
@@ -33,6 +34,8 @@ int instanceTag;  // what HINSTANCE points at
 
 // A run of a fork server on a machine image (IMAGE=FILE): the image file.
 std::string imageIn;
+// A run of a fork server with a command line (COMMAND_LINE=TAIL): its tail.
+std::optional<std::string> commandLine;
 
 std::string Environment(const char *name) {
     const char *value = std::getenv(name);
@@ -79,7 +82,8 @@ void AtExit(int status, void *) {
 
 // The child of a fork server, before it runs as a fresh process would:
 // `request` is tab-separated NAME=VALUE settings of the environment,
-// STDERR=FILE for its standard error, and for a machine held in memory
+// STDERR=FILE for its standard error, COMMAND_LINE=TAIL for the program's
+// command-line tail (else the server's own), and for a machine held in memory
 // (memory_disk.h) IMAGE=FILE, the machine's image, which stands for the
 // folder W95_MACHINE names, and IMAGE_OUT=FILE, which gets the image of
 // the machine the run leaves. Standard input and output are null.
@@ -100,6 +104,8 @@ void BecomeRun(const std::string &request) {
                 dup2(fd, STDERR_FILENO);
                 close(fd);
             }
+        } else if (name == "COMMAND_LINE") {
+            commandLine = value;
         } else if (name == "IMAGE") {
             imageIn = value;
         } else if (name == "IMAGE_OUT") {
@@ -162,6 +168,7 @@ int main(int argc, char **argv) {
         if (i > 1) tail += ' ';
         tail += argv[i];
     }
+    if (commandLine) tail = *commandLine;
     std::string program = std::filesystem::path(argv[0]).stem().string();
     // Held until the process ends, after the write-back at its normal end;
     // a crash lets go of it too.
