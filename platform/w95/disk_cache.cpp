@@ -2,8 +2,8 @@
 // operations, and what a power loss leaves of them.
 //
 // Its own reads and writes of the host files are bookkeeping, not calls of
-// the emulation: they go to the host directly, so that W95_HOST_FAIL neither
-// counts nor fails them.
+// the emulation: they go through the raw host calls, so that W95_HOST_FAIL
+// neither counts nor fails them.
 #include "disk_cache.h"
 
 #include <fcntl.h>
@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <optional>
 #include <system_error>
+
+#include "host_calls.h"
 
 namespace fs = std::filesystem;
 
@@ -33,8 +35,8 @@ std::string ReadThrough(int fd) {
     std::string bytes;
     char buffer[65536];
     for (;;) {
-        ssize_t n = ::pread(fd, buffer, sizeof buffer,
-                            static_cast<off_t>(bytes.size()));
+        ssize_t n = RawPread(fd, buffer, sizeof buffer,
+                             static_cast<off_t>(bytes.size()));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
@@ -43,17 +45,17 @@ std::string ReadThrough(int fd) {
 }
 
 std::string ReadPath(const fs::path &path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = RawOpen(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {};
     std::string bytes = ReadThrough(fd);
-    ::close(fd);
+    RawClose(fd);
     return bytes;
 }
 
 void WriteThrough(int fd, const std::string &bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        ssize_t n = RawWrite(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
         done += static_cast<std::size_t>(n);
@@ -63,32 +65,48 @@ void WriteThrough(int fd, const std::string &bytes) {
 // Gives the existing file at `path` exactly `bytes`, keeping its identity
 // and mode; a read-only file is made writable for the moment.
 void Rewrite(const fs::path &path, const std::string &bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    int fd = RawOpen(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) {
         struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) return;
-        ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
-        fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        ::chmod(path.c_str(), st.st_mode & 07777);
+        if (RawStat(path.c_str(), &st) != 0) return;
+        RawChmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
+        fd = RawOpen(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        RawChmod(path.c_str(), st.st_mode & 07777);
         if (fd < 0) return;
     }
     WriteThrough(fd, bytes);
-    ::close(fd);
+    RawClose(fd);
+}
+
+// Adds the regular files under the folder `folder` to `found`.
+void AddFilesUnder(const std::string &folder,
+                   std::map<FileId, fs::path> &found) {
+    DIR *listing = RawOpendir(folder.c_str());
+    if (listing == nullptr) return;
+    std::vector<std::string> folders;
+    while (const struct dirent *entry = RawReaddir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        std::string path = folder + "/" + std::string(name);
+        struct stat st {};
+        if (RawLstat(path.c_str(), &st) != 0) continue;
+        if (S_ISREG(st.st_mode))
+            found.emplace(IdOf(st), path);
+        else if (S_ISDIR(st.st_mode))
+            folders.push_back(std::move(path));
+    }
+    RawClosedir(listing);
+    for (const std::string &inner : folders) AddFilesUnder(inner, found);
 }
 
 // The regular files under the drive folders of `root`, by identity.
 std::map<FileId, fs::path> DriveFiles(const fs::path &root) {
     std::map<FileId, fs::path> found;
-    std::error_code ec;
-    for (const fs::directory_entry &drive : fs::directory_iterator(root, ec)) {
-        const std::string name = drive.path().filename().string();
-        if (name.size() != 7 || name.compare(0, 6, "drive_") != 0) continue;
-        for (fs::recursive_directory_iterator it(drive.path(), ec), end;
-             !ec && it != end; it.increment(ec)) {
-            struct stat st {};
-            if (::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                found.emplace(IdOf(st), it->path());
-        }
+    for (char letter = 'a'; letter <= 'z'; ++letter) {
+        const std::string drive = root.string() + "/drive_" + letter;
+        struct stat st {};
+        if (RawLstat(drive.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            AddFilesUnder(drive, found);
     }
     return found;
 }
@@ -112,7 +130,7 @@ void DiskCache::BeforeChange(FileId id, const fs::path &path) {
 
 FileId DiskCache::Opened(int fd) {
     struct stat st {};
-    return ::fstat(fd, &st) == 0 ? IdOf(st) : FileId{};
+    return RawFstat(fd, &st) == 0 ? IdOf(st) : FileId{};
 }
 
 void DiskCache::Wrote(FileId id, std::int64_t offset, const char *bytes,
@@ -201,29 +219,29 @@ bool DiskCache::Durable(std::size_t index) const {
 void DiskCache::Undo(const DirectoryOp &op) {
     switch (op.kind) {
         case OpKind::CreateFile:
-            ::unlink(op.path.c_str());
+            RawUnlink(op.path.c_str());
             files_.erase(op.id);
             break;
         case OpKind::DeleteFile: {
-            int fd = ::open(op.path.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            int fd = RawOpen(op.path.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             if (fd < 0) break;
             WriteThrough(fd, op.durable);
-            ::fchmod(fd, op.mode & 07777);
-            ::close(fd);
+            RawFchmod(fd, op.mode & 07777);
+            RawClose(fd);
             break;
         }
         case OpKind::Rename:
-            ::rename(op.to.c_str(), op.path.c_str());
+            RawRename(op.to.c_str(), op.path.c_str());
             break;
         case OpKind::MakeDirectory:
-            ::rmdir(op.path.c_str());
+            RawRmdir(op.path.c_str());
             break;
         case OpKind::RemoveDirectory:
-            ::mkdir(op.path.c_str(), op.mode & 07777);
+            RawMkdir(op.path.c_str(), op.mode & 07777);
             break;
         case OpKind::ChangeMode:
-            ::chmod(op.path.c_str(), op.mode & 07777);
+            RawChmod(op.path.c_str(), op.mode & 07777);
             break;
     }
 }

@@ -14,6 +14,7 @@
 #include "emulated_process.h"
 #include "emulator_error.h"
 #include "host_calls.h"
+#include "memory_disk.h"
 #include "path_resolve.h"
 #include "platform_fault.h"
 #include "text_helpers.h"
@@ -334,6 +335,7 @@ std::string EndingFaultList() {
     std::fprintf(stderr, "w95: %s injected at %s call %lu\n", kindName.c_str(),
                  callName.c_str(), n);
     std::fflush(stderr);
+    WriteImageOut();
     _exit(128 + SIGKILL);
 }
 

@@ -104,6 +104,36 @@ DIR *HostOpendir(const char *path);
 // (errno set): callers clear errno before the call to tell them apart.
 struct dirent *HostReaddir(DIR *dir);
 
+// Closes a listing of HostOpendir.
+int HostClosedir(DIR *dir);
+
+// The same calls without the fault plan, for the emulation's bookkeeping
+// (the disk model, name lookups, checks of the machine folder): on a path
+// below the root of the run's memory disk (memory_disk.h), or one of its
+// descriptors or listings, they are served from memory, else by the host.
+int RawOpen(const char *path, int flags, mode_t mode = 0);
+ssize_t RawRead(int fd, void *buffer, std::size_t count);
+ssize_t RawPread(int fd, void *buffer, std::size_t count, off_t offset);
+ssize_t RawWrite(int fd, const void *buffer, std::size_t count);
+ssize_t RawPwrite(int fd, const void *buffer, std::size_t count, off_t offset);
+int RawClose(int fd);
+int RawRename(const char *from, const char *to);
+int RawUnlink(const char *path);
+int RawMkdir(const char *path, mode_t mode);
+int RawRmdir(const char *path);
+int RawStat(const char *path, struct stat *st);
+int RawLstat(const char *path, struct stat *st);
+int RawFstat(int fd, struct stat *st);
+int RawFchmod(int fd, mode_t mode);
+int RawChmod(const char *path, mode_t mode);
+int RawAccess(const char *path, int mode);
+DIR *RawOpendir(const char *path);
+struct dirent *RawReaddir(DIR *dir);
+int RawClosedir(DIR *dir);
+// Whether the run's machine is a memory disk: there are no links in it,
+// and its root is no host folder.
+bool OnMemoryDisk();
+
 // The host call with this name, in any case; nullopt for none.
 std::optional<HostCall> HostCallNamedIgnoringCase(std::string_view name);
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "host_calls.h"
+#include "memory_disk.h"
 
 namespace w95 {
 
@@ -153,6 +154,10 @@ FILETIME LastAccessTime(const struct stat &st) {
 
 FILETIME CreationTime(const std::filesystem::path &path,
                       const struct stat &st) {
+    if (MemoryDisk *disk = ActiveMemoryDisk();
+        disk && disk->Owns(path.native()))
+        if (std::optional<struct timespec> born = disk->BirthTime(path.c_str()))
+            return FileTimeFromTimespec(*born);
 #ifdef STATX_BTIME
     struct statx sx;
     if (statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &sx) == 0 &&

@@ -141,7 +141,7 @@ int UnlinkFile(const fs::path &path) {
     w95::DiskCache *disk = w95::TrackedDisk();
     struct stat st {};
     const bool tracked =
-        disk && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        disk && w95::RawLstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     if (tracked) disk->BeforeChange(w95::IdOf(st), path);
     if (w95::HostUnlink(path.c_str()) != 0) return -1;
     if (tracked)

@@ -34,7 +34,7 @@ using w95::Search;
 w95::Searches &Searches() { return w95::Process().searches; }
 
 struct CloseDir {
-    void operator()(DIR *dir) const { ::closedir(dir); }
+    void operator()(DIR *dir) const { w95::HostClosedir(dir); }
 };
 
 // What a search shows of `host` under `name`: false for an entry it leaves

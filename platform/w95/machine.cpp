@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "emulator_error.h"
+#include "host_calls.h"
 #include "host_files.h"
 #include "path_resolve.h"
 #include "registry_store.h"
@@ -157,10 +158,12 @@ MachineSettings ParseMachineIni(const std::string &text,
 void LoadMachine(const std::filesystem::path &directory, bool registry) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (!fs::is_directory(directory, ec))
+    struct stat st {};
+    if (RawStat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         throw EmulatorFailure("no machine at '" + directory.string() +
                               "' (not a directory)");
-    fs::path root = fs::canonical(directory, ec);
+    fs::path root = OnMemoryDisk() ? directory.lexically_normal()
+                                   : fs::canonical(directory, ec);
     if (ec)
         throw EmulatorFailure("cannot open machine '" + directory.string() +
                               "': " + ec.message());
@@ -200,8 +203,8 @@ void SetStartDirectory(const std::string &given) {
                               "' is not an absolute path like A:\\");
     DWORD error = 0;
     auto host = ResolvePath(windowsPath.c_str(), &error);
-    std::error_code ec;
-    if (!host || !std::filesystem::is_directory(*host, ec))
+    struct stat st {};
+    if (!host || RawStat(host->c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         throw EmulatorFailure("W95_CWD '" + given +
                               "' is not a folder of the machine");
     TheMachine().currentDirectory = FullWindowsPath(windowsPath.c_str());

@@ -9,24 +9,27 @@
 #include <system_error>
 
 #include "emulator_error.h"
+#include "host_calls.h"
 
 namespace w95 {
 
 namespace fs = std::filesystem;
 
 bool IsMachineFolder(const fs::path &directory) {
-    std::error_code ec;
+    struct stat st {};
     for (const char *file : {"machine.ini", "registry.reg"})
-        if (fs::exists(directory / file, ec)) return true;
+        if (RawStat((directory / file).c_str(), &st) == 0) return true;
     for (char letter = 'a'; letter <= 'z'; ++letter)
-        if (fs::is_directory(directory / (std::string("drive_") + letter), ec))
+        if (RawStat((directory / (std::string("drive_") + letter)).c_str(),
+                    &st) == 0 &&
+            S_ISDIR(st.st_mode))
             return true;
     return false;
 }
 
 void RequireMachineFolder(const fs::path &directory, const std::string &shown) {
-    std::error_code ec;
-    if (!fs::is_directory(directory, ec))
+    struct stat st {};
+    if (RawStat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         throw EmulatorFailure("no machine at '" + shown +
                               "' (not a directory)");
     if (!IsMachineFolder(directory))
@@ -46,12 +49,12 @@ void RequireWritableRegistry(const fs::path &directory,
                               file.string() + ": " + std::strerror(error) +
                               "); the program was not started");
     };
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    int fd = RawOpen(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) refuse(temporary, errno);
-    ::close(fd);
-    if (::unlink(temporary.c_str()) != 0) refuse(temporary, errno);
-    if (::access(registry.c_str(), F_OK) == 0 &&
-        ::access(registry.c_str(), W_OK) != 0)
+    RawClose(fd);
+    if (RawUnlink(temporary.c_str()) != 0) refuse(temporary, errno);
+    if (RawAccess(registry.c_str(), F_OK) == 0 &&
+        RawAccess(registry.c_str(), W_OK) != 0)
         refuse(registry, errno);
 }
 

@@ -10,6 +10,7 @@
 
 #include "file_names.h"
 #include "emulated_process.h"
+#include "host_calls.h"
 
 namespace fs = std::filesystem;
 
@@ -60,16 +61,16 @@ std::optional<FoundEntry> FindEntry(std::string &dir, const std::string &name) {
     const std::size_t length = dir.size();
     dir += '/';
     dir += hostName;
-    int exact = ::lstat(dir.c_str(), &found.st);
+    int exact = RawLstat(dir.c_str(), &found.st);
     dir.resize(length);
     if (exact == 0) {
         found.name = hostName;
         return found;
     }
-    DIR *listing = ::opendir(dir.c_str());
+    DIR *listing = RawOpendir(dir.c_str());
     if (listing == nullptr) return std::nullopt;
     std::optional<std::string> best;
-    while (const struct dirent *entry = ::readdir(listing)) {
+    while (const struct dirent *entry = RawReaddir(listing)) {
         std::string_view entryName(entry->d_name);
         if (entryName == "." || entryName == "..") continue;
         if (best && entryName >= *best) continue;
@@ -77,11 +78,11 @@ std::optional<FoundEntry> FindEntry(std::string &dir, const std::string &name) {
         if (!ansi || !SameName(*ansi, name)) continue;
         best = std::string(entryName);
     }
-    ::closedir(listing);
+    RawClosedir(listing);
     if (!best) return std::nullopt;
     dir += '/';
     dir += *best;
-    int seen = ::lstat(dir.c_str(), &found.st);
+    int seen = RawLstat(dir.c_str(), &found.st);
     dir.resize(length);
     if (seen != 0) return std::nullopt;  // gone since the directory was read
     found.name = std::move(*best);
@@ -94,7 +95,7 @@ bool IsDirectoryEntry(const std::string &path, const struct stat &st) {
     if (S_ISDIR(st.st_mode)) return true;
     if (!S_ISLNK(st.st_mode)) return false;
     struct stat target {};
-    return ::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    return RawStat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
 }
 
 }  // namespace
@@ -106,7 +107,9 @@ const fs::path &MachineRoot() {
     const fs::path &dir = process.machine.directory;
     if (canonical.empty() || dir.native() != cachedFor.native()) {
         std::error_code ec;
-        canonical = fs::weakly_canonical(dir, ec);
+        // A memory disk's root is no host folder, and holds no links.
+        canonical = OnMemoryDisk() ? dir.lexically_normal()
+                                   : fs::weakly_canonical(dir, ec);
         if (ec) canonical = dir.lexically_normal();
         cachedFor = dir;
     }
@@ -249,6 +252,7 @@ std::optional<WindowsPath> ParseWindowsPath(const char *text, DWORD *error,
 bool InsideMachine(const fs::path &path) {
     const fs::path &root = MachineRoot();
     if (root.empty()) return false;
+    if (OnMemoryDisk()) return IsWithin(path.lexically_normal(), root);
     // weakly_canonical follows every link that leads somewhere, but keeps a
     // dangling link as it stands; its target is where a new file would be
     // created, so it is followed by hand.
@@ -281,7 +285,7 @@ std::optional<fs::path> ResolveWindowsPath(const WindowsPath &path,
     host += "drive_";
     host += FoldCase(path.drive);
     struct stat st {};
-    if (root.empty() || ::lstat(host.c_str(), &st) != 0 ||
+    if (root.empty() || RawLstat(host.c_str(), &st) != 0 ||
         !IsDirectoryEntry(host, st) ||
         (S_ISLNK(st.st_mode) && !InsideMachine(host))) {
         *error = ERROR_PATH_NOT_FOUND;

@@ -129,15 +129,15 @@ std::string FramedLogRecord(std::string_view payload) {
 
 ChangeLogContents ReadChangeLog(const fs::path &log, std::string_view base) {
     ChangeLogContents contents;
-    std::error_code ec;
-    fs::file_status status = fs::symlink_status(log, ec);
-    if (ec && ec != std::errc::no_such_file_or_directory)
-        throw EmulatorFailure(log.string() + ": " + ec.message());
-    if (!fs::exists(status)) return contents;
+    struct stat st {};
+    if (RawLstat(log.c_str(), &st) != 0) {
+        if (errno == ENOENT) return contents;
+        throw EmulatorFailure(log.string() + ": " + std::strerror(errno));
+    }
     contents.exists = true;
     std::optional<std::string> read;
     int error = EISDIR;
-    if (fs::is_regular_file(status)) read = ReadWholeHostFile(log, &error);
+    if (S_ISREG(st.st_mode)) read = ReadWholeHostFile(log, &error);
     if (!read)
         throw EmulatorFailure(log.string() +
                               ": cannot be read: " + std::strerror(error));

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "emulator_error.h"
+#include "host_calls.h"
 #include "host_files.h"
 #include "regedit4.h"
 
@@ -497,15 +498,15 @@ void Registry::ImportText(const std::string &text, const std::string &source) {
 void Registry::Load(const fs::path &file, RegistryWrite write) {
     std::string source = file.string();
     Registry loaded;
-    std::error_code ec;
     std::optional<std::string> text;
-    if (fs::exists(file, ec)) {
+    struct stat st {};
+    if (RawStat(file.c_str(), &st) == 0) {
         text = ReadRegistryFile(file);
         TreeBuilder builder(*loaded.localMachine_, *loaded.users_, source,
                             nullptr);
         regedit4::Parse(*text, source, builder);
-    } else if (ec) {
-        throw EmulatorFailure(source + ": " + ec.message());
+    } else if (errno != ENOENT) {
+        throw EmulatorFailure(source + ": " + std::strerror(errno));
     }
     loaded.logFile_ = ChangeLogFileOf(file);
     if (text) {
@@ -513,10 +514,10 @@ void Registry::Load(const fs::path &file, RegistryWrite write) {
         loaded.baseText_ = std::move(text);
     }
     std::optional<ChangeLogContents> none;
-    if (!fs::exists(fs::symlink_status(loaded.logFile_, ec))) {
-        if (ec && ec != std::errc::no_such_file_or_directory)
+    if (RawLstat(loaded.logFile_.c_str(), &st) != 0) {
+        if (errno != ENOENT)
             throw EmulatorFailure(loaded.logFile_.string() + ": " +
-                                  ec.message());
+                                  std::strerror(errno));
         none.emplace();  // no log: nothing to check the base against
     }
     ChangeLogContents log =

@@ -13,20 +13,29 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "answers.h"
 #include "emulated_process.h"
 #include "emulator_error.h"
 #include "fault_injection.h"
+#include "host_calls.h"
+#include "host_files.h"
 #include "machine.h"
 #include "machine_folder.h"
 #include "machine_lock.h"
+#include "memory_disk.h"
 #include "transcript.h"
 
 namespace {
 
 int instanceTag;  // what HINSTANCE points at
+
+// A run of a fork server on a machine image (IMAGE=FILE): the image file.
+std::string imageIn;
+// A run of a fork server with a command line (COMMAND_LINE=TAIL): its tail.
+std::optional<std::string> commandLine;
 
 std::string Environment(const char *name) {
     const char *value = std::getenv(name);
@@ -62,6 +71,7 @@ void AtExit(int status, void *) {
         event["programCode"] = status;
     }
     w95::RecordEvent(event);
+    w95::WriteImageOut();
     if (code != status) {
         // The status of exit() cannot be changed from its handlers; the
         // handlers still to come have nothing of the machine left to do.
@@ -71,8 +81,12 @@ void AtExit(int status, void *) {
 }
 
 // The child of a fork server, before it runs as a fresh process would:
-// `request` is tab-separated NAME=VALUE settings of the environment, and
-// STDERR=FILE for its standard error; standard input and output are null.
+// `request` is tab-separated NAME=VALUE settings of the environment,
+// STDERR=FILE for its standard error, COMMAND_LINE=TAIL for the program's
+// command-line tail (else the server's own), and for a machine held in memory
+// (memory_disk.h) IMAGE=FILE, the machine's image, which stands for the
+// folder W95_MACHINE names, and IMAGE_OUT=FILE, which gets the image of
+// the machine the run leaves. Standard input and output are null.
 void BecomeRun(const std::string &request) {
     std::size_t at = 0;
     while (at < request.size()) {
@@ -90,6 +104,12 @@ void BecomeRun(const std::string &request) {
                 dup2(fd, STDERR_FILENO);
                 close(fd);
             }
+        } else if (name == "COMMAND_LINE") {
+            commandLine = value;
+        } else if (name == "IMAGE") {
+            imageIn = value;
+        } else if (name == "IMAGE_OUT") {
+            w95::SetImageOut(value);
         } else {
             setenv(name.c_str(), value.c_str(), 1);
         }
@@ -148,6 +168,7 @@ int main(int argc, char **argv) {
         if (i > 1) tail += ' ';
         tail += argv[i];
     }
+    if (commandLine) tail = *commandLine;
     std::string program = std::filesystem::path(argv[0]).stem().string();
     // Held until the process ends, after the write-back at its normal end;
     // a crash lets go of it too.
@@ -158,13 +179,25 @@ int main(int argc, char **argv) {
         if (machine.empty())
             throw w95::EmulatorFailure(
                 "W95_MACHINE is not set: name the machine directory");
+        // Read before the host fault plan is set: no call of the run.
+        if (!imageIn.empty()) {
+            std::optional<std::string> image = w95::ReadWholeHostFile(imageIn);
+            if (!image)
+                throw w95::EmulatorFailure("cannot read the machine image " +
+                                           imageIn);
+            w95::UseMemoryDisk(
+                std::make_unique<w95::MemoryDisk>(machine, *image));
+        }
         w95::SetFaultPlan(Environment("W95_FAIL"));
         w95::SetHostFaultPlan(Environment("W95_HOST_FAIL"));
         w95::SetScriptedAnswers(Environment("W95_ANSWERS"));
         w95::SetUnanswered(Environment("W95_UNANSWERED"));
         w95::RequireMachineFolder(machine, machine);
-        machineLock = w95::MachineLock(machine, w95::MachineUse::Write, program,
-                                       machine, w95::LockWaitSeconds());
+        // A machine in memory is this run's alone.
+        if (!w95::OnMemoryDisk())
+            machineLock =
+                w95::MachineLock(machine, w95::MachineUse::Write, program,
+                                 machine, w95::LockWaitSeconds());
         w95::RequireWritableRegistry(machine, machine);
         w95::LoadMachine(machine);
         std::string cwd = Environment("W95_CWD");

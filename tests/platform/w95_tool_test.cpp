@@ -252,6 +252,36 @@ TEST(W95Tool, BootRunsTheStartupProgramsAndReportsTheRestart) {
     EXPECT_TRUE(Contains(noIni.err, "WIN.INI")) << noIni.err;
 }
 
+// Boot finds the machine's hardware in registry.reg's text when there is no
+// change log, in any case of the value's name, and from the loaded
+// registry when there is one.
+TEST(W95Tool, BootFindsTheHardwareWithAndWithoutAChangeLog) {
+    for (const char *model : {"exit", "each"}) {
+        ToolMachine m;
+        fs::path ini = m.Path() / "machine.ini";
+        WriteAll(ini, ReadAll(ini) + "RegistryWrite=" + model + "\n");
+        // Cut short while it copies the driver files: under
+        // RegistryWrite=each its registry changes stay in the change log.
+        W95({"run", m.Dir(), "--cwd", "A:\\", "--answers", "yes", "--fail",
+             "CopyFileA@3=crash", "--", "setup"});
+        fs::path reg = m.Path() / "registry.reg";
+        ASSERT_EQ(fs::exists(m.Path() / "registry.log"),
+                  std::string(model) == "each");
+        if (std::string(model) == "exit") {
+            std::string text = ReadAll(reg);
+            for (std::size_t at = text.find("\"HardwareID\"=");
+                 at != std::string::npos; at = text.find("\"HardwareID\"=", at))
+                text.replace(at, 12, "\"hardwareid\"");
+            WriteAll(reg, text);
+        }
+        // The driver INF is in place, parlod not yet: the entry is added,
+        // and the start of Windows then says that parlod is missing.
+        ToolRun boot = W95({"boot", m.Dir()});
+        EXPECT_TRUE(Contains(boot.out, "Installing the driver from"))
+            << model << ": " << boot.out;
+    }
+}
+
 namespace {
 
 // Whether every line of the text is a JSON object: nothing else got into a
