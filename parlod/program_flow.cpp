@@ -20,6 +20,9 @@ void ShowError(const char *text) {
 void RebootSystem(HINSTANCE instance) {
     HWND notice = CreateDialogParamA(
         instance, MAKEINTRESOURCEA(IDD_REBOOT_NOTICE), NULL, NULL, 0);
+    // Nothing dispatches messages while the notice stands: it is painted
+    // now, or it would show an empty body until Windows restarts.
+    if (notice != NULL) UpdateWindow(notice);
     SetWindowTextA(notice, AppCaption);
     // Unsigned differences stay right when the tick count wraps. No
     // messages are dispatched while the notice stands.

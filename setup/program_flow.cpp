@@ -150,6 +150,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     ProgressDialog = CreateDialogParamA(
         instance, MAKEINTRESOURCEA(IDD_PROGRESS), NULL, NULL, 0);
     if (ProgressDialog != NULL) {
+        // No messages are dispatched: the window is painted now, not at its
+        // first text change.
+        UpdateWindow(ProgressDialog);
         SetWindowTextA(ProgressDialog, AppTitle);
         StatusWindow = GetDlgItem(ProgressDialog, IDC_PROGRESS_STATUS);
     }
