@@ -35,9 +35,9 @@ std::vector<std::string> Kinds(const scenario::RunResult &run) {
     return kinds;
 }
 
-const std::vector<std::string> REBOOT = {
-    "CreateDialog",  "UpdateWindow", "SetWindowText",
-    "ExitWindowsEx", "DestroyWindow", "Exit"};
+const std::vector<std::string> REBOOT = {"CreateDialog",  "UpdateWindow",
+                                         "SetWindowText", "ExitWindowsEx",
+                                         "DestroyWindow", "Exit"};
 
 TEST(PreloadPath, TwoControllersFromParameterFileToRestart) {
     PreloadMachine machine;
