@@ -382,6 +382,15 @@ void DeleteWinIniBackup() {
 
 int RemoveDriver(HINSTANCE instance) {
     if (!FindInstalledParts()) {
+        // A run cut short after its journal was gone may have left the
+        // working folder, empty: it goes (a folder that holds anything
+        // stays).
+        DWORD length = GetTempPathA(PATH_SIZE, TempDir);
+        if (length != 0 && length < PATH_SIZE &&
+            AppendPathName(TempDir, PATH_SIZE, "qvrback")) {
+            RemoveTempDir();
+        }
+        TempDir[0] = '\0';
         MessageBoxA(NULL, NotInstalledText, AppTitle,
                     MB_SETFOREGROUND | MB_ICONINFORMATION);
         return 0;
