@@ -22,13 +22,6 @@ std::optional<int> AnswerFromWord(std::string_view word);
 // used up. `position` receives its place in the list, counted from 1.
 std::optional<int> NextScriptedAnswer(int *position = nullptr);
 
-// What a box gets once W95_ANSWERS has run out.
-enum class Unanswered {
-    Ask,      // the terminal, else a line of standard input, else nobody
-    Default,  // its default button, without asking
-    Safe,     // its safe answer (what Escape gives), without asking
-};
-
 // Takes W95_UNANSWERED: "ask", "default" or "safe" in any case; empty is
 // "ask". Throws EmulatorFailure for anything else.
 void SetUnanswered(const std::string &value);

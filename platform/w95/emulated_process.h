@@ -25,7 +25,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "answers.h"
 #include "disk_cache.h"
 #include "emulated_calls.h"
 #include "registry_store.h"
@@ -180,6 +179,13 @@ struct Faults {
     std::vector<FaultRule> plan;
     std::array<bool, kCallCount> planned{};          // by Call: a rule names it
     std::array<unsigned long, kCallCount> counts{};  // calls so far, by Call
+};
+
+// What a box gets once W95_ANSWERS has run out.
+enum class Unanswered {
+    Ask,      // the terminal, else a line of standard input, else nobody
+    Default,  // its default button, without asking
+    Safe,     // its safe answer (what Escape gives), without asking
 };
 
 // One answer of W95_ANSWERS and its place in the list, from 1.

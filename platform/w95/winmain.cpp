@@ -4,8 +4,12 @@
 // and tools with a main() of their own link the library without it.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -66,9 +70,79 @@ void AtExit(int status, void *) {
     }
 }
 
+// The child of a fork server, before it runs as a fresh process would:
+// `request` is tab-separated NAME=VALUE settings of the environment, and
+// STDERR=FILE for its standard error; standard input and output are null.
+void BecomeRun(const std::string &request) {
+    std::size_t at = 0;
+    while (at < request.size()) {
+        std::size_t end = request.find('\t', at);
+        if (end == std::string::npos) end = request.size();
+        std::string field = request.substr(at, end - at);
+        at = end + 1;
+        std::size_t equals = field.find('=');
+        if (equals == std::string::npos) continue;
+        std::string name = field.substr(0, equals);
+        std::string value = field.substr(equals + 1);
+        if (name == "STDERR") {
+            int fd = open(value.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0) {
+                dup2(fd, STDERR_FILENO);
+                close(fd);
+            }
+        } else {
+            setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, STDIN_FILENO);
+    dup2(null, STDOUT_FILENO);
+    if (null > STDOUT_FILENO) close(null);
+    alarm(120);  // as the sweep's time limit on a run of its own
+}
+
+// W95_FORK_SERVER=1: a run per line of standard input (see BecomeRun),
+// each in a child forked before anything of a run happened, so that the
+// fault sweep starts thousands of runs without starting the program each
+// time. Writes each run's exit code (minus the signal that ended it) on a
+// line of standard output; returns in each child, ends at end of input.
+void ServeForks() {
+    unsetenv("W95_FORK_SERVER");
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        std::size_t end;
+        while ((end = pending.find('\n')) == std::string::npos) {
+            ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) _exit(0);
+            pending.append(buffer, static_cast<std::size_t>(got));
+        }
+        std::string request = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        std::fflush(nullptr);
+        pid_t child = fork();
+        if (child == 0) {
+            BecomeRun(request);
+            return;
+        }
+        int status = 0;
+        int code = -SIGABRT;
+        if (child > 0) {
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        }
+        std::string reply = std::to_string(code) + "\n";
+        if (write(STDOUT_FILENO, reply.data(), reply.size()) < 0) _exit(1);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (const char *server = std::getenv("W95_FORK_SERVER"); server && *server)
+        ServeForks();
     std::string tail;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) tail += ' ';

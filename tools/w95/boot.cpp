@@ -127,14 +127,7 @@ ProgramRun RunProgram(const fs::path &program, const fs::path &machine,
     CollectedTranscript transcript;
     std::vector<std::string> env = {"W95_MACHINE=" + machine.string(),
                                     transcript.Setting()};
-    auto set = [&](const char *name, const std::optional<std::string> &v) {
-        if (v) env.push_back(std::string(name) + "=" + *v);
-    };
-    set("W95_CWD", options.cwd);
-    set("W95_ANSWERS", options.answers);
-    set("W95_FAIL", options.fail);
-    set("W95_HOST_FAIL", options.hostFail);
-    set("W95_UNANSWERED", options.unanswered);
+    AddProgramSettings(env, options);
 
     ProgramRun run;
     run.exitCode = RunNative(program, {}, env, transcriptTarget == "-");

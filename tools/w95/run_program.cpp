@@ -147,22 +147,15 @@ int RunOnMachine(const RunOptions &options) {
     fs::path program = NativeProgram(options.command.front());
     WarnOfOptionsAfterDashes(options.command);
     std::vector<std::string> env = {"W95_MACHINE=" + options.machine};
-    auto set = [&](const char *name, const std::optional<std::string> &v) {
-        if (v) env.push_back(std::string(name) + "=" + *v);
-    };
-    set("W95_CWD", options.cwd);
-    set("W95_ANSWERS", options.answers);
-    set("W95_UNANSWERED", options.unanswered);
-    set("W95_FAIL", options.fail);
-    set("W95_HOST_FAIL", options.hostFail);
+    AddProgramSettings(env, options);
     // "-": the events go to standard output after the run, and what the
     // program prints to standard error.
     std::optional<CollectedTranscript> toStdout;
     if (options.transcript == "-") {
         toStdout.emplace();
         env.push_back(toStdout->Setting());
-    } else {
-        set("W95_TRANSCRIPT", options.transcript);
+    } else if (options.transcript) {
+        env.push_back("W95_TRANSCRIPT=" + *options.transcript);
     }
     int code = RunNative(program,
                          std::vector<std::string>(options.command.begin() + 1,

@@ -62,6 +62,20 @@ struct RunOptions {
 };
 int RunOnMachine(const RunOptions &options);
 
+// Adds to `env` the W95_* settings that `run` and `boot` give a program from
+// the options they share (RunOptions, BootOptions), as "NAME=value".
+template <class Options>
+void AddProgramSettings(std::vector<std::string> &env, const Options &options) {
+    auto set = [&](const char *name, const std::optional<std::string> &v) {
+        if (v) env.push_back(std::string(name) + "=" + *v);
+    };
+    set("W95_CWD", options.cwd);
+    set("W95_ANSWERS", options.answers);
+    set("W95_UNANSWERED", options.unanswered);
+    set("W95_FAIL", options.fail);
+    set("W95_HOST_FAIL", options.hostFail);
+}
+
 struct DiffOptions {
     std::string a, b;
     bool times = false;   // also files whose content is the same
