@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "scenario.h"
@@ -250,6 +251,71 @@ TEST(W95Tool, BootRunsTheStartupProgramsAndReportsTheRestart) {
     ToolRun noIni = W95({"boot", m.Dir()});
     EXPECT_EQ(noIni.exitCode, 3);
     EXPECT_TRUE(Contains(noIni.err, "WIN.INI")) << noIni.err;
+}
+
+// Installed and removed again, a machine differs from what it was only in
+// the controller's registrations and their driver keys: the install takes
+// out those of other drivers, setup /U the maker's, so that Windows
+// detects the chips anew. With a restart in between, win.ini keeps the
+// load= line that Windows added for parlod, which parlod emptied.
+TEST(W95Tool, InstallThenRemovalLeavesOnlyTheControllerRegistrationsGone) {
+    ToolMachine fresh, removed, restarted;
+    const std::string hdcKey =
+        "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\";
+    for (const ToolMachine *m : {&removed, &restarted}) {
+        std::vector<std::string> setup = {"run",  m->Dir(),    "--cwd",
+                                          "A:\\", "--answers", "yes,no",
+                                          "--",   "setup"};
+        ASSERT_EQ(W95(setup).exitCode, 0);
+        if (m == &restarted) {
+            ToolRun boot = W95({"boot", m->Dir()});
+            ASSERT_TRUE(Contains(boot.out, "Running C:\\veltrane\\PARLOD.EXE"))
+                << boot.out;
+        }
+        setup.push_back("/U");
+        ToolRun removal = W95(setup);
+        ASSERT_EQ(removal.exitCode, 0) << removal.err;
+
+        ToolRun diff = W95({"diff", "--json", fresh.Dir(), m->Dir()});
+        ASSERT_EQ(diff.exitCode, 1) << diff.err;
+        auto doc = nlohmann::json::parse(diff.out);
+        std::set<std::string> enumKeys, devices, driverKeys, classKeys;
+        for (const auto &change : doc["registry"]) {
+            ASSERT_EQ(change["change"], "keyRemoved") << change.dump();
+            std::string key = change["key"];
+            if (key.rfind(hdcKey, 0) == 0) {
+                classKeys.insert(key.substr(hdcKey.size()));
+                continue;
+            }
+            enumKeys.insert(key);
+            // A device key goes with its last instance.
+            if (change["values"].empty()) continue;
+            EXPECT_TRUE(Contains(key, "VEN_7A3C&DEV_052")) << key;
+            devices.insert(key.substr(0, key.rfind('\\')));
+            for (const auto &value : change["values"])
+                if (value["name"] == "Driver") driverKeys.insert(value["data"]);
+        }
+        // Both chips on the PCI bus and each channel of both, each in a
+        // device key that went with it.
+        EXPECT_EQ(enumKeys.size(), 13u);
+        EXPECT_EQ(devices.size(), 4u);
+        for (const std::string &device : devices)
+            EXPECT_TRUE(enumKeys.count(device)) << device;
+        EXPECT_EQ(classKeys, driverKeys);
+        EXPECT_EQ(driverKeys.size(), 9u);
+
+        if (m == &removed) {
+            EXPECT_EQ(doc["files"].size(), 0u) << doc["files"].dump();
+            continue;
+        }
+        ASSERT_EQ(doc["files"].size(), 1u) << doc["files"].dump();
+        EXPECT_EQ(doc["files"][0]["path"], "C:\\WINDOWS\\win.ini");
+        std::vector<std::string> changed;
+        for (const auto &hunk : doc["files"][0]["hunks"])
+            for (const std::string line : hunk["lines"])
+                if (line[0] != ' ') changed.push_back(line);
+        EXPECT_EQ(changed, std::vector<std::string>{"+load="});
+    }
 }
 
 namespace {
