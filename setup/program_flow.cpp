@@ -128,10 +128,10 @@ void OpenProgressWindow(HINSTANCE instance) {
     ProgressDialog = CreateDialogParamA(
         instance, MAKEINTRESOURCEA(IDD_PROGRESS), NULL, NULL, 0);
     if (ProgressDialog != NULL) {
-        // No messages are dispatched: the window is painted now, not at its
-        // first text change.
-        UpdateWindow(ProgressDialog);
         SetWindowTextA(ProgressDialog, AppTitle);
+        // No messages are dispatched: the window is painted now, with its
+        // caption, not at its first text change.
+        UpdateWindow(ProgressDialog);
         StatusWindow = GetDlgItem(ProgressDialog, IDC_PROGRESS_STATUS);
     }
 }

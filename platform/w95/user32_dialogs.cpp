@@ -1,8 +1,9 @@
 // Modeless dialogs from the program's compiled resources, with their controls
 // and window texts: CreateDialogParamA, GetDlgItem, SetWindowTextA,
-// GetWindowTextA, UpdateWindow and DestroyWindow. There is no message loop and no dialog
-// procedure is ever called; a dialog is a passive display, drawn on standard
-// error when it appears, with one line for each later change of a text.
+// GetWindowTextA, UpdateWindow and DestroyWindow. There is no message loop and
+// no dialog procedure is ever called; a dialog is a passive display, drawn on
+// standard error when it appears, with one line for each later change of a
+// text.
 #include <windows.h>
 
 #include <cstring>

@@ -35,8 +35,8 @@ std::vector<std::string> Kinds(const scenario::RunResult &run) {
     return kinds;
 }
 
-const std::vector<std::string> REBOOT = {"CreateDialog",  "UpdateWindow",
-                                         "SetWindowText", "ExitWindowsEx",
+const std::vector<std::string> REBOOT = {"CreateDialog",  "SetWindowText",
+                                         "UpdateWindow",  "ExitWindowsEx",
                                          "DestroyWindow", "Exit"};
 
 TEST(PreloadPath, TwoControllersFromParameterFileToRestart) {
