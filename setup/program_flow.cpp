@@ -24,6 +24,7 @@ const char RestartQuestion[] =
     "now?  ";
 const char RestartCaption[] =
     "QVR PCI0528/PCI0525 Driver Setup Utility - Restart Windows";
+int ProgressPainted;  // the progress window was painted
 
 bool IsWindows95Family(DWORD version) {
     return (version & 0x80000000) != 0 && LOBYTE(version) >= 4;
@@ -121,17 +122,22 @@ void RemoveTempDir() {
 }
 
 void ShowProgress(const char *text) {
-    if (StatusWindow != NULL) SetWindowTextA(StatusWindow, text);
+    if (StatusWindow == NULL) return;
+    SetWindowTextA(StatusWindow, text);
+    // No messages are dispatched: the window is painted now that it has its
+    // caption and first text, and the template's text is never shown.
+    if (!ProgressPainted) {
+        ProgressPainted = 1;
+        UpdateWindow(ProgressDialog);
+    }
 }
 
 void OpenProgressWindow(HINSTANCE instance) {
+    ProgressPainted = 0;
     ProgressDialog = CreateDialogParamA(
         instance, MAKEINTRESOURCEA(IDD_PROGRESS), NULL, NULL, 0);
     if (ProgressDialog != NULL) {
         SetWindowTextA(ProgressDialog, AppTitle);
-        // No messages are dispatched: the window is painted now, with its
-        // caption, not at its first text change.
-        UpdateWindow(ProgressDialog);
         StatusWindow = GetDlgItem(ProgressDialog, IDC_PROGRESS_STATUS);
     }
 }

@@ -42,14 +42,13 @@ TEST(SetupInstall, FirstInstall) {
     auto dialogs = run.Events("CreateDialog");
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0]["id"], 106);
-    // The window is painted once it has its caption, before its status
-    // text changes.
-    for (std::size_t i = 0; i + 2 < run.events.size(); ++i) {
+    // The window is painted once it has its caption and first text.
+    for (std::size_t i = 0; i + 3 < run.events.size(); ++i) {
         if (run.events[i]["event"] != "CreateDialog") continue;
-        EXPECT_EQ(run.events[i + 1]["event"], "SetWindowText");
         EXPECT_TRUE(run.events[i + 1]["control"].is_null());
-        EXPECT_EQ(run.events[i + 2]["event"], "UpdateWindow");
-        EXPECT_EQ(run.events[i + 2]["dialog"], 106);
+        EXPECT_EQ(run.events[i + 2]["text"], InstallProgress[0]);
+        EXPECT_EQ(run.events[i + 3]["event"], "UpdateWindow");
+        EXPECT_EQ(run.events[i + 3]["dialog"], 106);
     }
     EXPECT_EQ(run.Events("UpdateWindow").size(), 1u);
     EXPECT_EQ(ProgressTexts(run), InstallProgress);
