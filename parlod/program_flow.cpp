@@ -21,6 +21,9 @@ void RebootSystem(HINSTANCE instance) {
     HWND notice = CreateDialogParamA(
         instance, MAKEINTRESOURCEA(IDD_REBOOT_NOTICE), NULL, NULL, 0);
     SetWindowTextA(notice, AppCaption);
+    // Nothing dispatches messages while the notice stands: it is painted
+    // now, or it would show an empty body until Windows restarts.
+    if (notice != NULL) UpdateWindow(notice);
     // Unsigned differences stay right when the tick count wraps. No
     // messages are dispatched while the notice stands.
     DWORD start = GetTickCount();

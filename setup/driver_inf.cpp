@@ -275,6 +275,13 @@ void PlaceDriverInf() {
     ExchangeCommentedInf();
 }
 
+bool FindInstalledDriverInf(char *path) {
+    char pattern[PATH_SIZE];
+    int count = 0;
+    return ComposePath(pattern, sizeof pattern, InfDir, "oem*.inf") &&
+           FindInfWithEitherKey(path, pattern, &count);
+}
+
 void UndoDriverInf() {
     ShowProgress("Deleting QVRDMA.INF.");
     // Only a copy this run renamed in is deleted: the exchange began and the

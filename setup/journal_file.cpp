@@ -30,8 +30,9 @@ int UndoIncomplete;
 
 namespace {
 
-// Room for every record of one run, written or read back: a run writes at
-// most 22 records, naming 22 paths in all (under 7000 bytes).
+// Room for every record of one run, written or read back: an install writes
+// at most 22 records, naming 22 paths in all, a removal at most 21, naming
+// 22 paths (under 7000 bytes).
 constexpr DWORD JOURNAL_SIZE = 16384;
 
 char JournalPath[PATH_SIZE];
@@ -211,6 +212,15 @@ int FileIndex(Piece field) {
     return field.data[0] - '0';
 }
 
+// The slot of a deleted file that a record names by its number, or -1.
+int GoneIndex(Piece field) {
+    if (field.length != 1 || field.data[0] < '0' ||
+        field.data[0] >= '0' + GONE_FILE_COUNT) {
+        return -1;
+    }
+    return field.data[0] - '0';
+}
+
 // Puts one record back into the run's state, as the step that wrote it had
 // it. False for a record that is not understood.
 bool LoadRecord(Piece tag, Piece rest, bool *committed) {
@@ -257,6 +267,25 @@ bool LoadRecord(Piece tag, Piece rest, bool *committed) {
         StepFlags |= STEP_FILES_REPLACED;
     } else if (tag.Is("DIR")) {
         InstallDirCreated = 1;
+    } else if (tag.Is("GONE") && n == 3 && GoneIndex(f[0]) >= 0) {
+        int i = GoneIndex(f[0]);
+        CopyField(GoneTarget[i], f[1]);
+        CopyField(GoneSaved[i], f[2]);
+        GoneIntentFlags |= 1u << i;
+    } else if (tag.Is("GONE+") && n == 1 && GoneIndex(f[0]) >= 0) {
+        GoneSavedFlags |= 1u << GoneIndex(f[0]);
+    } else if (tag.Is("RMDIR")) {
+        InstallDirRemoved = 1;
+    } else if (tag.Is("WININI") && n == 4) {
+        CopyField(WinIniPath, f[0]);
+        CopyField(WinIniBackupPath, f[1]);
+        CopyField(WinIniTempPath, f[2]);
+        CopyField(WinIniAsidePath, f[3]);
+        WinIniIntent = 1;
+    } else if (tag.Is("WININI+")) {
+        WinIniSaved = 1;
+    } else if (tag.Is("WININI!")) {
+        WinIniExchanging = 1;
     } else if (tag.Is("COMMIT")) {
         *committed = true;
     } else if (tag.Is("DEL") && n == 1) {
@@ -341,6 +370,14 @@ void ResetLoadedState() {
         InstalledFileTarget[i][0] = InstalledFileBackup[i][0] = '\0';
     }
     InstallDirCreated = 0;
+    for (int i = 0; i < GONE_FILE_COUNT; ++i) {
+        GoneTarget[i][0] = GoneSaved[i][0] = '\0';
+    }
+    GoneIntentFlags = GoneSavedFlags = 0;
+    InstallDirRemoved = 0;
+    WinIniPath[0] = WinIniBackupPath[0] = '\0';
+    WinIniTempPath[0] = WinIniAsidePath[0] = '\0';
+    WinIniIntent = WinIniSaved = WinIniExchanging = 0;
 }
 
 // Every piece of run state back to its start, for the run that follows a
@@ -360,6 +397,8 @@ void FinishCommit() {
     DeleteMshdcBackup();
     DeleteFileBackups();
     DeleteDriverInfBackup();
+    DeleteRemovedFileCopies();
+    DeleteWinIniBackup();
 }
 
 }  // namespace
@@ -476,6 +515,14 @@ void UndoRecordedChanges(bool interrupted) {
             DeleteFileA(InstalledFileBackup[i]);
             BackupIntentFlags &= ~bit;
         }
+    }
+    // What a removal took out comes back: the folder before the files in it.
+    if (InstallDirRemoved) RestoreInstallDir();
+    UndoRemovedFiles();
+    if (WinIniSaved) {
+        RestoreWinIni();
+    } else if (WinIniIntent) {
+        DeleteWinIniBackup();  // a saved copy no change relied on yet
     }
     if (!interrupted) return;
     if (InstallDirCreated) RemoveDirectoryA(InstallDir);

@@ -1,5 +1,6 @@
 // Comments the two chips' device-description lines out of the standard INF
-// MSHDC.INF, after saving it, so that only the driver INF describes them.
+// MSHDC.INF, after saving it, so that only the driver INF describes them; a
+// removal takes those comments out again the same way.
 // The edited text is written to a new file beside MSHDC.INF and renamed in,
 // so that MSHDC.INF is never half-written.
 #include <windows.h>
@@ -39,6 +40,24 @@ bool CommentKey(const char *text, DWORD length, const char *key, char *output,
     std::memcpy(output + written, text + at, length - at);
     *outputLength = written + length - at;
     return true;
+}
+
+// Builds in `output` the text without the semicolon in front of the first
+// occurrence of `key`, if one stands there. The search ends at the first
+// NUL; all `length` bytes are copied.
+void UncommentKey(const char *text, DWORD length, const char *key, char *output,
+                  DWORD *outputLength, bool *removed) {
+    const char *hit = std::strstr(text, key);
+    DWORD at = hit == NULL ? 0 : static_cast<DWORD>(hit - text);
+    *removed = hit != NULL && at > 0 && text[at - 1] == ';';
+    if (!*removed) {
+        std::memcpy(output, text, length);
+        *outputLength = length;
+        return;
+    }
+    std::memcpy(output, text, at - 1);
+    std::memcpy(output + at - 1, text + at, length - at);
+    *outputLength = length - 1;
 }
 
 [[noreturn]] void FailWithPath(const char *format, DWORD error) {
@@ -84,7 +103,9 @@ bool EditFromBackup(bool *rewrite, DWORD *error, bool *tooLarge) {
     if (got != size) return *error = ERROR_READ_FAULT, false;
     backup.Close();
 
-    MshdcEdit edit = CommentMshdcKeys(text.Bytes(), output.Bytes(), size);
+    MshdcEdit edit =
+        UninstallFlag ? UncommentMshdcKeys(text.Bytes(), output.Bytes(), size)
+                      : CommentMshdcKeys(text.Bytes(), output.Bytes(), size);
     if (!edit.rewrite) return true;
 
     // MSHDC.INF itself must be writable, as a rewrite in place would need.
@@ -142,6 +163,45 @@ MshdcEdit CommentMshdcKeys(char *text, char *output, DWORD size) {
     bool second =
         CommentKey(text, length, SecondKey, output, &length, &secondInserted);
     return MshdcEdit{length, second || firstInserted};
+}
+
+MshdcEdit UncommentMshdcKeys(char *text, char *output, DWORD size) {
+    DWORD length = size;
+    bool firstRemoved = false;
+    UncommentKey(text, size, FirstKey, output, &length, &firstRemoved);
+    if (firstRemoved) std::memcpy(text, output, length + 1);
+    bool secondRemoved = false;
+    UncommentKey(text, length, SecondKey, output, &length, &secondRemoved);
+    // The byte behind the shortened text ends it as before.
+    output[length] = '\0';
+    return MshdcEdit{length, firstRemoved || secondRemoved};
+}
+
+bool ComposeMshdcPath() {
+    char windowsDir[PATH_SIZE];
+    UINT length = GetWindowsDirectoryA(windowsDir, PATH_SIZE);
+    return length != 0 && length < PATH_SIZE &&
+           ComposePath(InfDir, sizeof InfDir, windowsDir, "INF") &&
+           ComposePath(MshdcPath, sizeof MshdcPath, InfDir, "MSHDC.INF");
+}
+
+bool MshdcHoldsComments() {
+    if (!ComposeMshdcPath()) return false;
+    SECURITY_ATTRIBUTES security = PlainSecurity();
+    FileHandle file(CreateFileA(MshdcPath, GENERIC_READ, FILE_SHARE_READ,
+                                &security, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                NULL));
+    if (!file.IsOpen()) return false;
+    DWORD size = GetFileSize(file.Get(), NULL);
+    if (size == INVALID_FILE_SIZE || size > LARGEST_INF) return false;
+    WorkBuffer text(size + 4);
+    WorkBuffer output(size + 4);
+    if (text.Bytes() == NULL || output.Bytes() == NULL) return false;
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), text.Bytes(), size, &got, NULL) || got != size) {
+        return false;
+    }
+    return UncommentMshdcKeys(text.Bytes(), output.Bytes(), size).rewrite;
 }
 
 void EditMshdcInf() {

@@ -1,5 +1,6 @@
 // The registry snapshot taken before anything changes, and the removal of
-// older registrations of the controller under Enum\PCI and Enum\MF.
+// older registrations of the controller under Enum\PCI and Enum\MF (or, in
+// a removal of the driver, of the driver's own ones).
 #include <windows.h>
 
 #include <cstring>
@@ -20,6 +21,13 @@ constexpr DWORD NAME_SIZE = 256;
 constexpr DWORD VALUE_SIZE = 256;
 
 enum class Walk { Pci, Mf };
+
+// What a walk does with the registrations it visits: an install removes
+// other makers' and dates the driver's own; a removal removes the driver's
+// own; a count only counts them.
+enum class Purpose { Install, Remove, Count };
+Purpose WalkPurpose = Purpose::Install;
+int OwnRegistrations;
 
 // Reads a value of any type as a text; one that does not fit 256 bytes
 // counts as unreadable. The byte behind the data ends the text.
@@ -61,8 +69,13 @@ bool WalkInstances(HKEY deviceKey, Walk walk) {
             ++index;
             continue;
         }
-        if (PrefixCompare(MakerPrefix, maker) == 0 && !OverrideFlag) {
-            UpdateDriverDate(instanceKey);
+        bool own = PrefixCompare(MakerPrefix, maker) == 0;
+        if (own) ++OwnRegistrations;
+        bool keep = WalkPurpose == Purpose::Install  ? own && !OverrideFlag
+                    : WalkPurpose == Purpose::Remove ? !own
+                                                     : true;
+        if (keep) {
+            if (WalkPurpose == Purpose::Install) UpdateDriverDate(instanceKey);
             RegCloseKey(instanceKey);
             ++index;
             continue;
@@ -116,6 +129,19 @@ void WalkEnumeratorKey(const char *path, Walk walk) {
     RegCloseKey(enumKey);
 }
 
+// Both walks, Enum\MF only when Enum\PCI is there.
+void WalkBothEnumerators(Purpose purpose) {
+    WalkPurpose = purpose;
+    HKEY pciKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\PCI", 0, KEY_ALL_ACCESS,
+                      &pciKey) != ERROR_SUCCESS) {
+        return;  // not even the MF walk
+    }
+    WalkEnumerator(pciKey, Walk::Pci);
+    RegCloseKey(pciKey);
+    WalkEnumeratorKey("Enum\\MF", Walk::Mf);
+}
+
 }  // namespace
 
 bool NamesOneDriverKey(const char *driver) {
@@ -128,15 +154,21 @@ void RemoveOldDrivers() {
     ShowProgress("Saving the Windows 95 registry.");
     SaveRegistrySnapshot();
     ShowProgress("Removing old drivers from the Windows 95 registry.");
+    WalkBothEnumerators(Purpose::Install);
+}
 
-    HKEY pciKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\PCI", 0, KEY_ALL_ACCESS,
-                      &pciKey) != ERROR_SUCCESS) {
-        return;  // not even the MF walk
-    }
-    WalkEnumerator(pciKey, Walk::Pci);
-    RegCloseKey(pciKey);
-    WalkEnumeratorKey("Enum\\MF", Walk::Mf);
+void RemoveDriverRegistrations() {
+    ShowProgress("Saving the Windows 95 registry.");
+    SaveRegistrySnapshot();
+    ShowProgress("Removing the driver from the Windows 95 registry.");
+    WalkBothEnumerators(Purpose::Remove);
+}
+
+int CountDriverRegistrations() {
+    OwnRegistrations = 0;
+    WalkBothEnumerators(Purpose::Count);
+    WalkPurpose = Purpose::Install;
+    return OwnRegistrations;
 }
 
 void SaveRegistrySnapshot() {

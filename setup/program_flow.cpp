@@ -15,6 +15,7 @@ char MessageText[MESSAGE_SIZE];
 HWND ProgressDialog;
 HWND StatusWindow;
 int OverrideFlag;
+int UninstallFlag;
 
 namespace {
 
@@ -23,6 +24,7 @@ const char RestartQuestion[] =
     "now?  ";
 const char RestartCaption[] =
     "QVR PCI0528/PCI0525 Driver Setup Utility - Restart Windows";
+int ProgressPainted;  // the progress window was painted
 
 bool IsWindows95Family(DWORD version) {
     return (version & 0x80000000) != 0 && LOBYTE(version) >= 4;
@@ -94,6 +96,7 @@ void ParseCommandLine(const char *commandLine) {
         if (commandLine[i] != '/') continue;
         char next = commandLine[i + 1];
         if (next == 'O' || next == 'o') OverrideFlag = 1;
+        if (next == 'U' || next == 'u') UninstallFlag = 1;
         if (next == '\0') break;
         ++i;  // the letter after the slash is consumed either way
     }
@@ -119,7 +122,60 @@ void RemoveTempDir() {
 }
 
 void ShowProgress(const char *text) {
-    if (StatusWindow != NULL) SetWindowTextA(StatusWindow, text);
+    if (StatusWindow == NULL) return;
+    SetWindowTextA(StatusWindow, text);
+    // No messages are dispatched: the window is painted now that it has its
+    // caption and first text, and the template's text is never shown.
+    if (!ProgressPainted) {
+        ProgressPainted = 1;
+        UpdateWindow(ProgressDialog);
+    }
+}
+
+void OpenProgressWindow(HINSTANCE instance) {
+    ProgressPainted = 0;
+    ProgressDialog = CreateDialogParamA(
+        instance, MAKEINTRESOURCEA(IDD_PROGRESS), NULL, NULL, 0);
+    if (ProgressDialog != NULL) {
+        SetWindowTextA(ProgressDialog, AppTitle);
+        StatusWindow = GetDlgItem(ProgressDialog, IDC_PROGRESS_STATUS);
+    }
+}
+
+void CloseProgressWindow() {
+    if (ProgressDialog != NULL) DestroyWindow(ProgressDialog);
+    ProgressDialog = NULL;
+    StatusWindow = NULL;
+}
+
+void CommitRun() {
+    // Commit: nothing can be undone from here on. Every changed file is on
+    // disk already; the registry is written out too, and then the journal
+    // says so, so that a run cut short while committing is finished, not
+    // undone.
+    LONG flushed = RegFlushKey(HKEY_LOCAL_MACHINE);
+    if (flushed != ERROR_SUCCESS) {
+        FatalSetupError("Error writing the Windows 95 registry.", flushed);
+    }
+    JournalRecord("COMMIT");
+    DeleteRegistrySnapshot();
+    DeleteMshdcBackup();
+    DeleteFileBackups();
+    DeleteDriverInfBackup();
+    DeleteRemovedFileCopies();
+    DeleteWinIniBackup();
+    // A work file that could not be deleted stays named in the journal: the
+    // next run deletes it, without a word.
+    CloseJournal();
+    RemoveTempDir();
+    CloseProgressWindow();
+}
+
+void AskRestart() {
+    if (MessageBoxA(NULL, RestartQuestion, RestartCaption,
+                    MB_SETFOREGROUND | MB_ICONQUESTION | MB_YESNO) == IDYES) {
+        ExitWindowsEx(EWX_REBOOT, 0);
+    }
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
@@ -137,6 +193,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
     // A run that was cut short is undone before anything else happens.
     if (!RecoverInterruptedRun()) return 1;
+    if (UninstallFlag) return RemoveDriver(instance);
     if (!ConfirmInstall()) return 0;
 
     CreateTempDir();
@@ -147,42 +204,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         return 1;
     }
 
-    ProgressDialog = CreateDialogParamA(
-        instance, MAKEINTRESOURCEA(IDD_PROGRESS), NULL, NULL, 0);
-    if (ProgressDialog != NULL) {
-        SetWindowTextA(ProgressDialog, AppTitle);
-        StatusWindow = GetDlgItem(ProgressDialog, IDC_PROGRESS_STATUS);
-    }
-
+    OpenProgressWindow(instance);
     RemoveOldDrivers();
     EditMshdcInf();
     PlaceDriverInf();
     InstallDriverFiles();
-
-    // Commit: nothing can be undone from here on. Every installed file is
-    // on disk already; the registry is written out too, and then the
-    // journal says so, so that a run cut short while committing is
-    // finished, not undone.
-    LONG flushed = RegFlushKey(HKEY_LOCAL_MACHINE);
-    if (flushed != ERROR_SUCCESS) {
-        FatalSetupError("Error writing the Windows 95 registry.", flushed);
-    }
-    JournalRecord("COMMIT");
-    DeleteRegistrySnapshot();
-    DeleteMshdcBackup();
-    DeleteFileBackups();
-    DeleteDriverInfBackup();
-    // A work file that could not be deleted stays named in the journal: the
-    // next run deletes it, without a word.
-    CloseJournal();
-    RemoveTempDir();
-    if (ProgressDialog != NULL) DestroyWindow(ProgressDialog);
-    ProgressDialog = NULL;
-    StatusWindow = NULL;
-
-    if (MessageBoxA(NULL, RestartQuestion, RestartCaption,
-                    MB_SETFOREGROUND | MB_ICONQUESTION | MB_YESNO) == IDYES) {
-        ExitWindowsEx(EWX_REBOOT, 0);
-    }
+    CommitRun();
+    AskRestart();
     return 0;
 }

@@ -24,12 +24,22 @@ extern char TempDir[PATH_SIZE];    // ...\qvrback, no trailing backslash
 extern char MessageText[MESSAGE_SIZE];
 extern HWND ProgressDialog;
 extern HWND StatusWindow;
-extern int OverrideFlag;  // /O
+extern int OverrideFlag;   // /O
+extern int UninstallFlag;  // /U: the driver is taken out again
 
 void ParseCommandLine(const char *commandLine);
 void CreateTempDir();
 void RemoveTempDir();
 void ShowProgress(const char *text);
+// The progress window, shown and painted at once (no messages are
+// dispatched), and taken down again.
+void OpenProgressWindow(HINSTANCE instance);
+void CloseProgressWindow();
+// The commit of an install or a removal: the registry written out, COMMIT
+// journalled, the saved copies and the journal deleted, the window closed.
+void CommitRun();
+// The restart question that ends a run that changed the machine.
+void AskRestart();
 
 // Composes `directory`, a backslash unless it already ends in one (or is
 // empty, which names the current directory), and `name` into `out`. False,
@@ -69,6 +79,9 @@ std::size_t ReadStampBanner(const ByteReader &read, char *text,
 
 bool ReadVersionStamp(char *text, std::size_t size);
 bool ConfirmInstall();
+// The question whether to remove the driver, with the banner of the port
+// driver on the disk (a plain name of the driver without it).
+bool ConfirmRemoval();
 
 // ------------------------------------------------- install journal, rollback
 constexpr DWORD STEP_REGISTRY_SAVED = 0x00000001;
@@ -165,6 +178,11 @@ void PutBackInstalledFile(int index);
 extern char SnapshotPath[PATH_SIZE];
 
 void RemoveOldDrivers();
+// The removal's walk: every registration whose maker is the driver's own,
+// with its driver key, after the snapshot.
+void RemoveDriverRegistrations();
+// How many registrations of the controller name the driver's maker.
+int CountDriverRegistrations();
 void SaveRegistrySnapshot();
 void RestoreRegistrySnapshot();
 void DeleteRegistrySnapshot();
@@ -183,6 +201,9 @@ extern char DriverInfTempPath[PATH_SIZE];   // the commented copy, written
 extern char DriverInfAsidePath[PATH_SIZE];  // the old instance, renamed
 
 void PlaceDriverInf();
+// The installed driver INF: an oem*.inf in InfDir that holds either key,
+// into `path`. False when there is none.
+bool FindInstalledDriverInf(char *path);
 bool FindInfWithKey(const char *key, char *path, int *count);
 const char *FileNamePart(const char *path);
 void UndoDriverInf();
@@ -213,7 +234,13 @@ extern char MshdcBackupPath[PATH_SIZE];
 extern char MshdcTempPath[PATH_SIZE];   // the edited text, written first
 extern char MshdcAsidePath[PATH_SIZE];  // the old MSHDC.INF during the swap
 
+// Sets InfDir and MshdcPath from the Windows directory; false when the
+// names do not fit.
+bool ComposeMshdcPath();
+// Comments the chips' lines out, or (UninstallFlag) takes the comments out.
 void EditMshdcInf();
+// Whether MSHDC.INF holds a semicolon in front of either chip's key.
+bool MshdcHoldsComments();
 void RestoreMshdcInf();
 void DeleteMshdcBackup();
 
@@ -224,5 +251,39 @@ struct MshdcEdit {
 // Comments out the first occurrence of each chip's description key. `text`
 // and `output` hold size + 4 bytes, zero-filled, `text` holding the file.
 MshdcEdit CommentMshdcKeys(char *text, char *output, DWORD size);
+// Takes out the semicolon in front of the first occurrence of each chip's
+// description key, where one stands. Buffers as for CommentMshdcKeys.
+MshdcEdit UncommentMshdcKeys(char *text, char *output, DWORD size);
+
+// ------------------------------------------------------ driver removal
+// The files a removal deletes, each saved first: the driver INF (slot 0)
+// and the four driver files (slots 1 to 4).
+constexpr int GONE_FILE_COUNT = 1 + DRIVER_FILE_COUNT;
+extern char GoneTarget[GONE_FILE_COUNT][PATH_SIZE];
+extern char GoneSaved[GONE_FILE_COUNT][PATH_SIZE];
+extern DWORD GoneIntentFlags;  // files whose saved copy was begun
+extern DWORD GoneSavedFlags;   // files whose saved copy is complete
+extern int InstallDirRemoved;  // C:\VELTRANE is being removed
+
+extern char WinIniPath[PATH_SIZE];
+extern char WinIniBackupPath[PATH_SIZE];
+extern char WinIniTempPath[PATH_SIZE];   // the edited text, written first
+extern char WinIniAsidePath[PATH_SIZE];  // the old win.ini during the swap
+extern int WinIniIntent;                 // win.ini's saved copy was begun
+extern int WinIniSaved;                  // ... and is complete
+extern int WinIniExchanging;  // the edited win.ini is being renamed in
+
+// The whole run of setup /U after the recovery; gives the exit code.
+int RemoveDriver(HINSTANCE instance);
+// Puts back every deleted file from its saved copy (a file still in place
+// keeps its own), and deletes saved copies that may be partial.
+void UndoRemovedFiles();
+void DeleteRemovedFileCopies();
+void RestoreInstallDir();
+void RestoreWinIni();
+void DeleteWinIniBackup();
+// Copies a win.ini text of `size` bytes into `output` (as large) without
+// parlod's entry on the load= line of [windows]; gives the copy's length.
+DWORD CutStartupEntry(const char *text, DWORD size, char *output);
 
 #endif

@@ -1,5 +1,5 @@
 // The banner and date of the port driver on the distribution disk, and the
-// question whether to install it.
+// questions whether to install it or to remove it.
 #include <windows.h>
 
 #include <cstring>
@@ -17,6 +17,7 @@ const char DefaultBanner[] = "QVR PCI528/PCI525 Driver for Windows 95";
 
 const char QuestionBefore[] = "About to install \n";
 const char QuestionAfter[] = ".  \nDo you wish to continue?";
+const char RemovalBefore[] = "About to remove \n";
 const char NotFoundBefore[] = "Cannot find ";
 const char NotFoundAfter[] = ".  Exiting ";
 
@@ -127,4 +128,17 @@ bool ConfirmInstall() {
               AppTitle);
     MessageBoxA(NULL, question, ErrorCaption, MB_ICONERROR);
     return false;
+}
+
+bool ConfirmRemoval() {
+    // A removal needs nothing from the disk: without the port driver there
+    // the question names the driver plainly.
+    if (!ReadVersionStamp(MessageText, sizeof MessageText)) {
+        lstrcpynA(MessageText, DefaultBanner, sizeof MessageText);
+    }
+    Cut(MessageText, BANNER_ROOM);
+    char question[QUESTION_SIZE];
+    wsprintfA(question, "%s%s%s", RemovalBefore, MessageText, QuestionAfter);
+    return MessageBoxA(NULL, question, AppTitle, MB_ICONQUESTION | MB_YESNO) ==
+           IDYES;
 }

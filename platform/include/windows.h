@@ -442,6 +442,7 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName,
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
+BOOL WINAPI UpdateWindow(HWND hWnd);
 BOOL WINAPI DestroyWindow(HWND hWnd);
 BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason);
 

@@ -78,6 +78,7 @@
     X(GetDlgItem, CanFail)            \
     X(SetWindowTextA, CanFail)        \
     X(GetWindowTextA, CanFail)        \
+    X(UpdateWindow, CanFail)          \
     X(DestroyWindow, CanFail)         \
     X(ExitWindowsEx, CanFail)         \
     X(wsprintfA, OnlyCrash)           \

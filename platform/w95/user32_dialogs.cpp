@@ -1,8 +1,9 @@
 // Modeless dialogs from the program's compiled resources, with their controls
 // and window texts: CreateDialogParamA, GetDlgItem, SetWindowTextA,
-// GetWindowTextA and DestroyWindow. There is no message loop and no dialog
-// procedure is ever called; a dialog is a passive display, drawn on standard
-// error when it appears, with one line for each later change of a text.
+// GetWindowTextA, UpdateWindow and DestroyWindow. There is no message loop and
+// no dialog procedure is ever called; a dialog is a passive display, drawn on
+// standard error when it appears, with one line for each later change of a
+// text.
 #include <windows.h>
 
 #include <cstring>
@@ -227,6 +228,25 @@ extern "C" int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
     std::memcpy(lpString, w->text.data(), n);
     lpString[n] = '\0';
     return static_cast<int>(n);
+}
+
+// A dialog is drawn whenever it changes, so there is never a paint pending:
+// the call is recorded and succeeds on any window that exists.
+extern "C" BOOL WINAPI UpdateWindow(HWND hWnd) {
+    if (DWORD e = w95::InjectedFault("UpdateWindow")) {
+        SetLastError(e);
+        return FALSE;
+    }
+    Window *w = Find(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    nlohmann::ordered_json event = {{"event", "UpdateWindow"},
+                                    {"dialog", w->dialog}};
+    if (w->parent) event["control"] = w->id;
+    w95::RecordEvent(event);
+    return TRUE;
 }
 
 extern "C" BOOL WINAPI DestroyWindow(HWND hWnd) {

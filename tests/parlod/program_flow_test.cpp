@@ -35,8 +35,9 @@ std::vector<std::string> Kinds(const scenario::RunResult &run) {
     return kinds;
 }
 
-const std::vector<std::string> REBOOT = {
-    "CreateDialog", "SetWindowText", "ExitWindowsEx", "DestroyWindow", "Exit"};
+const std::vector<std::string> REBOOT = {"CreateDialog",  "SetWindowText",
+                                         "UpdateWindow",  "ExitWindowsEx",
+                                         "DestroyWindow", "Exit"};
 
 TEST(PreloadPath, TwoControllersFromParameterFileToRestart) {
     PreloadMachine machine;
@@ -60,6 +61,7 @@ TEST(PreloadPath, TwoControllersFromParameterFileToRestart) {
     EXPECT_EQ(dialog["controls"][0]["text"],
               "The system is rebooting for the driver parameters to take "
               "effect.");
+    EXPECT_EQ(run.Events("UpdateWindow").at(0)["dialog"], 105);
     EXPECT_EQ(run.Events("SetWindowText").at(0)["text"], CAPTION);
     EXPECT_EQ(run.Events("ExitWindowsEx").at(0)["flags"], 6);
 }

@@ -43,6 +43,7 @@ TEST_F(DialogTest, ProgressDialogTextsAreSetAndRecorded) {
     HWND dialog =
         CreateDialogParamA(nullptr, MAKEINTRESOURCE(106), nullptr, nullptr, 0);
     ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(UpdateWindow(dialog));
     HWND status = GetDlgItem(dialog, 1001);
     ASSERT_NE(status, nullptr);
     EXPECT_NE(GetDlgItem(dialog, -1), nullptr);
@@ -62,12 +63,17 @@ TEST_F(DialogTest, ProgressDialogTextsAreSetAndRecorded) {
     EXPECT_EQ(GetLastError(), 1400u);
     EXPECT_FALSE(DestroyWindow(dialog));
 
+    EXPECT_FALSE(UpdateWindow(dialog));
+    EXPECT_EQ(GetLastError(), 1400u);
+
     auto events = Events();
-    ASSERT_EQ(events.size(), 4u);
+    ASSERT_EQ(events.size(), 5u);
     EXPECT_EQ(events[0].dump(),
               R"({"event":"CreateDialog","id":106,"title":"Setup","controls":[)"
               R"({"id":1001,"class":"STATIC","text":"Template text"},)"
               R"({"id":-1,"class":"STATIC","text":"PARLOD"}]})");
+    EXPECT_EQ(events[1].dump(), R"({"event":"UpdateWindow","dialog":106})");
+    events.erase(events.begin() + 1);
     EXPECT_EQ(events[1].dump(),
               R"({"event":"SetWindowText","dialog":106,"control":1001,)"
               R"("text":"Saving the Windows 95 registry."})");
@@ -123,6 +129,8 @@ TEST_F(DialogTest, FailuresAreRecordedAndReported) {
     EXPECT_FALSE(DestroyWindow(nullptr));
     EXPECT_EQ(GetLastError(), 1400u);
     EXPECT_EQ(GetDlgItem(nullptr, 1001), nullptr);
+    EXPECT_FALSE(UpdateWindow(nullptr));
+    EXPECT_EQ(GetLastError(), 1400u);
     char text[4] = "abc";
     EXPECT_EQ(GetWindowTextA(nullptr, text, sizeof text), 0);
     EXPECT_STREQ(text, "");
@@ -134,6 +142,7 @@ TEST_F(DialogTest, FailuresAreRecordedAndReported) {
             ++failed;
         }
         EXPECT_NE(e["event"], "DestroyWindow");
+        EXPECT_NE(e["event"], "UpdateWindow");
     }
     EXPECT_GE(failed, 3);
 }

@@ -42,6 +42,15 @@ TEST(SetupInstall, FirstInstall) {
     auto dialogs = run.Events("CreateDialog");
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0]["id"], 106);
+    // The window is painted once it has its caption and first text.
+    for (std::size_t i = 0; i + 3 < run.events.size(); ++i) {
+        if (run.events[i]["event"] != "CreateDialog") continue;
+        EXPECT_TRUE(run.events[i + 1]["control"].is_null());
+        EXPECT_EQ(run.events[i + 2]["text"], InstallProgress[0]);
+        EXPECT_EQ(run.events[i + 3]["event"], "UpdateWindow");
+        EXPECT_EQ(run.events[i + 3]["dialog"], 106);
+    }
+    EXPECT_EQ(run.Events("UpdateWindow").size(), 1u);
     EXPECT_EQ(ProgressTexts(run), InstallProgress);
     EXPECT_EQ(run.Events("DestroyWindow").size(), 1u);
     auto restart = run.Events("ExitWindowsEx");
