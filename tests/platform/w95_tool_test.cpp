@@ -280,303 +280,274 @@ TEST(W95Tool, BootFindsTheHardwareWithAndWithoutAChangeLog) {
         ToolRun boot = W95({"boot", m.Dir()});
         EXPECT_TRUE(Contains(boot.out, "Installing the driver from"))
             << model << ": " << boot.out;
+    }
+}
 
-        // Installed and removed again, a machine differs from what it was only
-        // in the controller's registrations and their driver keys: the install
-        // takes out those of other drivers, setup /U the maker's, so that
-        // Windows detects the chips anew. With a restart in between, win.ini
-        // keeps the load= line that Windows added for parlod, which parlod
-        // emptied.
-        TEST(W95Tool,
-             InstallThenRemovalLeavesOnlyTheControllerRegistrationsGone) {
-            ToolMachine fresh, removed, restarted;
-            const std::string hdcKey =
-                "HKEY_LOCAL_"
-                "MACHINE\\System\\CurrentControlSet\\Services\\Class\\";
-            for (const ToolMachine *m : {&removed, &restarted}) {
-                std::vector<std::string> setup = {"run",  m->Dir(),    "--cwd",
-                                                  "A:\\", "--answers", "yes,no",
-                                                  "--",   "setup"};
-                ASSERT_EQ(W95(setup).exitCode, 0);
-                if (m == &restarted) {
-                    ToolRun boot = W95({"boot", m->Dir()});
-                    ASSERT_TRUE(
-                        Contains(boot.out, "Running C:\\veltrane\\PARLOD.EXE"))
-                        << boot.out;
-                }
-                setup.push_back("/U");
-                ToolRun removal = W95(setup);
-                ASSERT_EQ(removal.exitCode, 0) << removal.err;
-
-                ToolRun diff = W95({"diff", "--json", fresh.Dir(), m->Dir()});
-                ASSERT_EQ(diff.exitCode, 1) << diff.err;
-                auto doc = nlohmann::json::parse(diff.out);
-                std::set<std::string> enumKeys, devices, driverKeys, classKeys;
-                for (const auto &change : doc["registry"]) {
-                    ASSERT_EQ(change["change"], "keyRemoved") << change.dump();
-                    std::string key = change["key"];
-                    if (key.rfind(hdcKey, 0) == 0) {
-                        classKeys.insert(key.substr(hdcKey.size()));
-                        continue;
-                    }
-                    enumKeys.insert(key);
-                    // A device key goes with its last instance.
-                    if (change["values"].empty()) continue;
-                    EXPECT_TRUE(Contains(key, "VEN_7A3C&DEV_052")) << key;
-                    devices.insert(key.substr(0, key.rfind('\\')));
-                    for (const auto &value : change["values"])
-                        if (value["name"] == "Driver")
-                            driverKeys.insert(value["data"]);
-                }
-                // Both chips on the PCI bus and each channel of both, each in a
-                // device key that went with it.
-                EXPECT_EQ(enumKeys.size(), 13u);
-                EXPECT_EQ(devices.size(), 4u);
-                for (const std::string &device : devices)
-                    EXPECT_TRUE(enumKeys.count(device)) << device;
-                EXPECT_EQ(classKeys, driverKeys);
-                EXPECT_EQ(driverKeys.size(), 9u);
-
-                if (m == &removed) {
-                    EXPECT_EQ(doc["files"].size(), 0u) << doc["files"].dump();
-                    continue;
-                }
-                ASSERT_EQ(doc["files"].size(), 1u) << doc["files"].dump();
-                EXPECT_EQ(doc["files"][0]["path"], "C:\\WINDOWS\\win.ini");
-                std::vector<std::string> changed;
-                for (const auto &hunk : doc["files"][0]["hunks"])
-                    for (const std::string line : hunk["lines"])
-                        if (line[0] != ' ') changed.push_back(line);
-                EXPECT_EQ(changed, std::vector<std::string>{"+load="});
-            }
-        }
-
-        namespace {
-
-        // Whether every line of the text is a JSON object: nothing else got
-        // into a transcript sent to standard output.
-        void ExpectJsonLinesOnly(const std::string &text) {
-            std::istringstream lines(text);
-            std::string line;
-            while (std::getline(lines, line))
-                EXPECT_TRUE(
-                    nlohmann::json::parse(line, nullptr, false).is_object())
-                    << line;
-        }
-
-        }  // namespace
-
-        // boot gives each program it starts the settings that run gives its
-        // one: here win.ini starts setup from the floppy.
-        TEST(W95Tool, BootTakesTheOptionsOfRun) {
-            ToolMachine m, failing;
-            for (const ToolMachine *machine : {&m, &failing}) {
-                fs::path ini = machine->Path() / "drive_c/WINDOWS/WIN.INI";
-                std::string text = ReadAll(ini);
-                std::size_t at = text.find("[windows]\r\n");
-                ASSERT_NE(at, std::string::npos) << text;
-                text.insert(at + 11, "load=a:\\setup\r\n");
-                WriteAll(ini, text);
-                WriteAll(machine->Path() / "drive_a/SETUP.EXE", "MZ");
-            }
-
-            // --transcript -: the events alone on standard output, the report
-            // and the message boxes on standard error.
-            ToolRun boot =
-                W95({"boot", m.Dir(), "--cwd", "A:\\", "--answers", "yes,no",
-                     "--transcript", "-", "--unanswered", "default"},
-                    "W95_TRANSCRIPT=" + Quote(m.Beside("env.jsonl")));
-            EXPECT_EQ(boot.exitCode, 0) << boot.err;
-            ExpectJsonLinesOnly(boot.out);
-            EXPECT_TRUE(Contains(boot.out, "\"program\":\"setup\""))
+// Installed and removed again, a machine differs from what it was only in
+// the controller's registrations and their driver keys: the install takes
+// out those of other drivers, setup /U the maker's, so that Windows
+// detects the chips anew. With a restart in between, win.ini keeps the
+// load= line that Windows added for parlod, which parlod emptied.
+TEST(W95Tool, InstallThenRemovalLeavesOnlyTheControllerRegistrationsGone) {
+    ToolMachine fresh, removed, restarted;
+    const std::string hdcKey =
+        "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\";
+    for (const ToolMachine *m : {&removed, &restarted}) {
+        std::vector<std::string> setup = {"run",  m->Dir(),    "--cwd",
+                                          "A:\\", "--answers", "yes,no",
+                                          "--",   "setup"};
+        ASSERT_EQ(W95(setup).exitCode, 0);
+        if (m == &restarted) {
+            ToolRun boot = W95({"boot", m->Dir()});
+            ASSERT_TRUE(Contains(boot.out, "Running C:\\veltrane\\PARLOD.EXE"))
                 << boot.out;
-            EXPECT_TRUE(Contains(
-                boot.out, "\"answer\":\"IDNO\",\"answeredBy\":\"script\""))
-                << boot.out;
-            EXPECT_TRUE(Contains(boot.err, "Running A:\\SETUP.EXE (load=).\n"))
-                << boot.err;
-            EXPECT_TRUE(Contains(boot.err, "No restart requested.\n"))
-                << boot.err;
-            EXPECT_FALSE(fs::exists(m.Beside("env.jsonl")));
-            EXPECT_TRUE(fs::exists(m.Path() / "drive_c/VELTRANE/PARLOD.EXE"));
+        }
+        setup.push_back("/U");
+        ToolRun removal = W95(setup);
+        ASSERT_EQ(removal.exitCode, 0) << removal.err;
 
-            // --fail reaches the program; --transcript FILE collects its
-            // events.
-            fs::path transcript = failing.Beside("boot.jsonl");
-            ToolRun failed =
-                W95({"boot", failing.Dir(), "--cwd", "A:\\", "--answers",
-                     "yes,ok,no", "--fail", "CopyFileA=5", "--transcript",
-                     transcript.string()});
-            EXPECT_EQ(failed.exitCode, 3);
-            EXPECT_TRUE(
-                Contains(failed.err,
+        ToolRun diff = W95({"diff", "--json", fresh.Dir(), m->Dir()});
+        ASSERT_EQ(diff.exitCode, 1) << diff.err;
+        auto doc = nlohmann::json::parse(diff.out);
+        std::set<std::string> enumKeys, devices, driverKeys, classKeys;
+        for (const auto &change : doc["registry"]) {
+            ASSERT_EQ(change["change"], "keyRemoved") << change.dump();
+            std::string key = change["key"];
+            if (key.rfind(hdcKey, 0) == 0) {
+                classKeys.insert(key.substr(hdcKey.size()));
+                continue;
+            }
+            enumKeys.insert(key);
+            // A device key goes with its last instance.
+            if (change["values"].empty()) continue;
+            EXPECT_TRUE(Contains(key, "VEN_7A3C&DEV_052")) << key;
+            devices.insert(key.substr(0, key.rfind('\\')));
+            for (const auto &value : change["values"])
+                if (value["name"] == "Driver") driverKeys.insert(value["data"]);
+        }
+        // Both chips on the PCI bus and each channel of both, each in a
+        // device key that went with it.
+        EXPECT_EQ(enumKeys.size(), 13u);
+        EXPECT_EQ(devices.size(), 4u);
+        for (const std::string &device : devices)
+            EXPECT_TRUE(enumKeys.count(device)) << device;
+        EXPECT_EQ(classKeys, driverKeys);
+        EXPECT_EQ(driverKeys.size(), 9u);
+
+        if (m == &removed) {
+            EXPECT_EQ(doc["files"].size(), 0u) << doc["files"].dump();
+            continue;
+        }
+        ASSERT_EQ(doc["files"].size(), 1u) << doc["files"].dump();
+        EXPECT_EQ(doc["files"][0]["path"], "C:\\WINDOWS\\win.ini");
+        std::vector<std::string> changed;
+        for (const auto &hunk : doc["files"][0]["hunks"])
+            for (const std::string line : hunk["lines"])
+                if (line[0] != ' ') changed.push_back(line);
+        EXPECT_EQ(changed, std::vector<std::string>{"+load="});
+    }
+}
+
+namespace {
+
+// Whether every line of the text is a JSON object: nothing else got into a
+// transcript sent to standard output.
+void ExpectJsonLinesOnly(const std::string &text) {
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+        EXPECT_TRUE(nlohmann::json::parse(line, nullptr, false).is_object())
+            << line;
+}
+
+}  // namespace
+
+// boot gives each program it starts the settings that run gives its one:
+// here win.ini starts setup from the floppy.
+TEST(W95Tool, BootTakesTheOptionsOfRun) {
+    ToolMachine m, failing;
+    for (const ToolMachine *machine : {&m, &failing}) {
+        fs::path ini = machine->Path() / "drive_c/WINDOWS/WIN.INI";
+        std::string text = ReadAll(ini);
+        std::size_t at = text.find("[windows]\r\n");
+        ASSERT_NE(at, std::string::npos) << text;
+        text.insert(at + 11, "load=a:\\setup\r\n");
+        WriteAll(ini, text);
+        WriteAll(machine->Path() / "drive_a/SETUP.EXE", "MZ");
+    }
+
+    // --transcript -: the events alone on standard output, the report and
+    // the message boxes on standard error.
+    ToolRun boot = W95({"boot", m.Dir(), "--cwd", "A:\\", "--answers", "yes,no",
+                        "--transcript", "-", "--unanswered", "default"},
+                       "W95_TRANSCRIPT=" + Quote(m.Beside("env.jsonl")));
+    EXPECT_EQ(boot.exitCode, 0) << boot.err;
+    ExpectJsonLinesOnly(boot.out);
+    EXPECT_TRUE(Contains(boot.out, "\"program\":\"setup\"")) << boot.out;
+    EXPECT_TRUE(
+        Contains(boot.out, "\"answer\":\"IDNO\",\"answeredBy\":\"script\""))
+        << boot.out;
+    EXPECT_TRUE(Contains(boot.err, "Running A:\\SETUP.EXE (load=).\n"))
+        << boot.err;
+    EXPECT_TRUE(Contains(boot.err, "No restart requested.\n")) << boot.err;
+    EXPECT_FALSE(fs::exists(m.Beside("env.jsonl")));
+    EXPECT_TRUE(fs::exists(m.Path() / "drive_c/VELTRANE/PARLOD.EXE"));
+
+    // --fail reaches the program; --transcript FILE collects its events.
+    fs::path transcript = failing.Beside("boot.jsonl");
+    ToolRun failed =
+        W95({"boot", failing.Dir(), "--cwd", "A:\\", "--answers", "yes,ok,no",
+             "--fail", "CopyFileA=5", "--transcript", transcript.string()});
+    EXPECT_EQ(failed.exitCode, 3);
+    EXPECT_TRUE(Contains(failed.err,
                          "w95: boot: A:\\SETUP.EXE (load=) failed with exit "
                          "code 1"))
-                << failed.err;
-            EXPECT_TRUE(Contains(failed.out, "No restart requested.\n"))
-                << failed.out;
-            EXPECT_TRUE(
-                Contains(ReadAll(transcript), "\"call\":\"CopyFileA\""));
-            EXPECT_FALSE(
-                fs::exists(failing.Path() / "drive_c/VELTRANE/PARLOD.EXE"));
-        }
+        << failed.err;
+    EXPECT_TRUE(Contains(failed.out, "No restart requested.\n")) << failed.out;
+    EXPECT_TRUE(Contains(ReadAll(transcript), "\"call\":\"CopyFileA\""));
+    EXPECT_FALSE(fs::exists(failing.Path() / "drive_c/VELTRANE/PARLOD.EXE"));
+}
 
-        // Registry data in the JSON document as a program reads it, by type.
-        TEST(W95Tool, DiffJsonDecodesRegistryData) {
-            ToolMachine a, b;
-            fs::path change = b.Beside("types.reg");
-            WriteAll(change,
-                     "REGEDIT4\r\n\r\n"
-                     "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\r\n"
-                     "\"DeviceDesc\"=\"Caf\xE9 board\"\r\n\r\n"
-                     "[HKEY_LOCAL_MACHINE\\Software\\Types]\r\n"
-                     "\"Expand\"=hex(2):25,50,25,5c,e9,00\r\n"
-                     "\"Multi\"=hex(7):61,00,00,e9,00,00\r\n"
-                     "\"Word\"=dword:ffffffff\r\n"
-                     "\"Short\"=hex(4):01,02\r\n"
-                     "\"Bin\"=hex:00,ff,7a\r\n"
-                     "\"None\"=hex(0):01\r\n"
-                     "\"Nine\"=hex(9):0a\r\n");
-            ASSERT_EQ(W95({"reg", "import", b.Dir(), change.string()}).exitCode,
-                      0);
-            ToolRun diff = W95({"diff", "--json", a.Dir(), b.Dir()});
-            ASSERT_EQ(diff.exitCode, 1) << diff.err;
-            auto doc = nlohmann::json::parse(diff.out);
-            ASSERT_EQ(doc["registry"].size(), 2u) << diff.out;
-            auto changed = doc["registry"][0];
-            EXPECT_EQ(changed["change"], "valueChanged");
-            EXPECT_EQ(
-                changed["before"],
-                nlohmann::json({{"type", "REG_SZ"}, {"data", "System board"}}));
-            EXPECT_EQ(changed["after"],
-                      nlohmann::json(
-                          {{"type", "REG_SZ"}, {"data", "Caf\xC3\xA9 board"}}));
-            auto added = doc["registry"][1];
-            EXPECT_EQ(added["change"], "keyAdded");
-            auto value = [&](const std::string &type, nlohmann::json data,
-                             const std::string &name) {
-                return nlohmann::json(
-                    {{"type", type}, {"data", data}, {"name", name}});
-            };
-            EXPECT_EQ(
-                added["values"],
-                nlohmann::json::array(
-                    {value("REG_EXPAND_SZ", "%P%\\\xC3\xA9", "Expand"),
-                     value("REG_MULTI_SZ", {"a", "", "\xC3\xA9"}, "Multi"),
-                     value("REG_DWORD", 4294967295u, "Word"),
-                     value("REG_DWORD", "0102", "Short"),
-                     value("REG_BINARY", "00ff7a", "Bin"),
-                     value("REG_NONE", "01", "None"),
-                     value("REG_TYPE_9", "0a", "Nine")}))
-                << added["values"].dump();
+// Registry data in the JSON document as a program reads it, by type.
+TEST(W95Tool, DiffJsonDecodesRegistryData) {
+    ToolMachine a, b;
+    fs::path change = b.Beside("types.reg");
+    WriteAll(change,
+             "REGEDIT4\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\r\n"
+             "\"DeviceDesc\"=\"Caf\xE9 board\"\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\Software\\Types]\r\n"
+             "\"Expand\"=hex(2):25,50,25,5c,e9,00\r\n"
+             "\"Multi\"=hex(7):61,00,00,e9,00,00\r\n"
+             "\"Word\"=dword:ffffffff\r\n"
+             "\"Short\"=hex(4):01,02\r\n"
+             "\"Bin\"=hex:00,ff,7a\r\n"
+             "\"None\"=hex(0):01\r\n"
+             "\"Nine\"=hex(9):0a\r\n");
+    ASSERT_EQ(W95({"reg", "import", b.Dir(), change.string()}).exitCode, 0);
+    ToolRun diff = W95({"diff", "--json", a.Dir(), b.Dir()});
+    ASSERT_EQ(diff.exitCode, 1) << diff.err;
+    auto doc = nlohmann::json::parse(diff.out);
+    ASSERT_EQ(doc["registry"].size(), 2u) << diff.out;
+    auto changed = doc["registry"][0];
+    EXPECT_EQ(changed["change"], "valueChanged");
+    EXPECT_EQ(changed["before"],
+              nlohmann::json({{"type", "REG_SZ"}, {"data", "System board"}}));
+    EXPECT_EQ(
+        changed["after"],
+        nlohmann::json({{"type", "REG_SZ"}, {"data", "Caf\xC3\xA9 board"}}));
+    auto added = doc["registry"][1];
+    EXPECT_EQ(added["change"], "keyAdded");
+    auto value = [&](const std::string &type, nlohmann::json data,
+                     const std::string &name) {
+        return nlohmann::json({{"type", type}, {"data", data}, {"name", name}});
+    };
+    EXPECT_EQ(added["values"],
+              nlohmann::json::array(
+                  {value("REG_EXPAND_SZ", "%P%\\\xC3\xA9", "Expand"),
+                   value("REG_MULTI_SZ", {"a", "", "\xC3\xA9"}, "Multi"),
+                   value("REG_DWORD", 4294967295u, "Word"),
+                   value("REG_DWORD", "0102", "Short"),
+                   value("REG_BINARY", "00ff7a", "Bin"),
+                   value("REG_NONE", "01", "None"),
+                   value("REG_TYPE_9", "0a", "Nine")}))
+        << added["values"].dump();
 
-            // The document and the patch cannot share standard output.
-            ToolRun both =
-                W95({"diff", "--json", "--reg", "-", a.Dir(), b.Dir()});
-            EXPECT_EQ(both.exitCode, 2);
-            EXPECT_EQ(both.out, "");
-            EXPECT_TRUE(
-                Contains(both.err,
+    // The document and the patch cannot share standard output.
+    ToolRun both = W95({"diff", "--json", "--reg", "-", a.Dir(), b.Dir()});
+    EXPECT_EQ(both.exitCode, 2);
+    EXPECT_EQ(both.out, "");
+    EXPECT_TRUE(Contains(both.err,
                          "w95: --json and --reg - both write to standard "
                          "output"))
-                << both.err;
-        }
+        << both.err;
+}
 
-        TEST(W95Tool, DiffListsTimesOnRequestAndSpeaksJson) {
-            ToolMachine a, b;
-            fs::path ini = b.Path() / "drive_c/WINDOWS/WIN.INI";
-            fs::last_write_time(
-                ini, fs::last_write_time(ini) - std::chrono::hours(1));
-            ToolRun plain = W95({"diff", a.Dir(), b.Dir()});
-            EXPECT_EQ(plain.exitCode, 0) << plain.out;
-            EXPECT_EQ(plain.out, "No differences.\n");
-            ToolRun times = W95({"diff", "--times", a.Dir(), b.Dir()});
-            EXPECT_EQ(times.exitCode, 1);
-            EXPECT_TRUE(Contains(times.out,
-                                 "~ C:\\WINDOWS\\WIN.INI (same content, "
-                                 "last written "))
-                << times.out;
+TEST(W95Tool, DiffListsTimesOnRequestAndSpeaksJson) {
+    ToolMachine a, b;
+    fs::path ini = b.Path() / "drive_c/WINDOWS/WIN.INI";
+    fs::last_write_time(ini, fs::last_write_time(ini) - std::chrono::hours(1));
+    ToolRun plain = W95({"diff", a.Dir(), b.Dir()});
+    EXPECT_EQ(plain.exitCode, 0) << plain.out;
+    EXPECT_EQ(plain.out, "No differences.\n");
+    ToolRun times = W95({"diff", "--times", a.Dir(), b.Dir()});
+    EXPECT_EQ(times.exitCode, 1);
+    EXPECT_TRUE(Contains(times.out,
+                         "~ C:\\WINDOWS\\WIN.INI (same content, "
+                         "last written "))
+        << times.out;
 
-            std::ofstream(b.Path() / "drive_c/NEW.TXT") << "one\ntwo\n";
-            std::ofstream(b.Path() / "drive_c/BLOB.BIN", std::ios::binary)
-                << std::string("\0\1", 2);
-            std::ofstream(a.Path() / "drive_c/BLOB.BIN", std::ios::binary)
-                << std::string("\0\2\3", 3);
-            ASSERT_EQ(W95({"reg", "add", b.Dir(), "HKLM\\Enum", "/v", "N", "/t",
-                           "REG_DWORD", "/d", "7"})
-                          .exitCode,
-                      0);
-            ToolRun json = W95({"diff", "--json", a.Dir(), b.Dir()});
-            EXPECT_EQ(json.exitCode, 1);
-            auto doc = nlohmann::json::parse(json.out);
-            EXPECT_EQ(doc["differ"], true);
-            ASSERT_EQ(doc["registry"].size(), 1u) << json.out;
-            EXPECT_EQ(doc["registry"][0]["change"], "valueAdded");
-            EXPECT_EQ(doc["registry"][0]["key"], "HKEY_LOCAL_MACHINE\\Enum");
-            EXPECT_EQ(doc["registry"][0]["name"], "N");
-            EXPECT_EQ(doc["registry"][0]["after"]["type"], "REG_DWORD");
-            EXPECT_EQ(doc["registry"][0]["after"]["data"], 7);
-            ASSERT_EQ(doc["files"].size(), 2u)
-                << json.out;  // no times without --times
-            EXPECT_EQ(doc["files"][0]["path"], "C:\\BLOB.BIN");
-            EXPECT_EQ(doc["files"][0]["change"], "changed");
-            EXPECT_EQ(doc["files"][0]["text"], false);
-            EXPECT_EQ(doc["files"][0]["bytes"], nlohmann::json({3, 2}));
-            EXPECT_EQ(doc["files"][1]["path"], "C:\\NEW.TXT");
-            EXPECT_EQ(doc["files"][1]["change"], "added");
+    std::ofstream(b.Path() / "drive_c/NEW.TXT") << "one\ntwo\n";
+    std::ofstream(b.Path() / "drive_c/BLOB.BIN", std::ios::binary)
+        << std::string("\0\1", 2);
+    std::ofstream(a.Path() / "drive_c/BLOB.BIN", std::ios::binary)
+        << std::string("\0\2\3", 3);
+    ASSERT_EQ(W95({"reg", "add", b.Dir(), "HKLM\\Enum", "/v", "N", "/t",
+                   "REG_DWORD", "/d", "7"})
+                  .exitCode,
+              0);
+    ToolRun json = W95({"diff", "--json", a.Dir(), b.Dir()});
+    EXPECT_EQ(json.exitCode, 1);
+    auto doc = nlohmann::json::parse(json.out);
+    EXPECT_EQ(doc["differ"], true);
+    ASSERT_EQ(doc["registry"].size(), 1u) << json.out;
+    EXPECT_EQ(doc["registry"][0]["change"], "valueAdded");
+    EXPECT_EQ(doc["registry"][0]["key"], "HKEY_LOCAL_MACHINE\\Enum");
+    EXPECT_EQ(doc["registry"][0]["name"], "N");
+    EXPECT_EQ(doc["registry"][0]["after"]["type"], "REG_DWORD");
+    EXPECT_EQ(doc["registry"][0]["after"]["data"], 7);
+    ASSERT_EQ(doc["files"].size(), 2u) << json.out;  // no times without --times
+    EXPECT_EQ(doc["files"][0]["path"], "C:\\BLOB.BIN");
+    EXPECT_EQ(doc["files"][0]["change"], "changed");
+    EXPECT_EQ(doc["files"][0]["text"], false);
+    EXPECT_EQ(doc["files"][0]["bytes"], nlohmann::json({3, 2}));
+    EXPECT_EQ(doc["files"][1]["path"], "C:\\NEW.TXT");
+    EXPECT_EQ(doc["files"][1]["change"], "added");
 
-            std::ofstream(a.Path() / "drive_c/NEW.TXT") << "one\n";
-            ToolRun hunk = W95({"diff", "--json", a.Dir(), b.Dir()});
-            auto changed = nlohmann::json::parse(hunk.out)["files"][1];
-            EXPECT_EQ(changed["hunks"][0]["before"], nlohmann::json({1, 1}));
-            EXPECT_EQ(changed["hunks"][0]["after"], nlohmann::json({1, 2}));
-            EXPECT_EQ(changed["hunks"][0]["lines"],
-                      nlohmann::json({" one", "+two"}));
-        }
+    std::ofstream(a.Path() / "drive_c/NEW.TXT") << "one\n";
+    ToolRun hunk = W95({"diff", "--json", a.Dir(), b.Dir()});
+    auto changed = nlohmann::json::parse(hunk.out)["files"][1];
+    EXPECT_EQ(changed["hunks"][0]["before"], nlohmann::json({1, 1}));
+    EXPECT_EQ(changed["hunks"][0]["after"], nlohmann::json({1, 2}));
+    EXPECT_EQ(changed["hunks"][0]["lines"], nlohmann::json({" one", "+two"}));
+}
 
-        // The file that --reg writes turns the first registry into the second:
-        // imported into the first machine, the registries no longer differ.
-        TEST(W95Tool, DiffRegWritesThePatchFromOneRegistryToTheOther) {
-            ToolMachine a, b;
-            fs::path change = b.Beside("change.reg");
-            WriteAll(change,
-                     "REGEDIT4\r\n\r\n"
-                     "[-HKEY_LOCAL_MACHINE\\Enum\\MF]\r\n\r\n"
-                     "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\r\n"
-                     "\"DeviceDesc\"=\"Main board\"\r\n\"HardwareID\"=-\r\n"
-                     "\"Extra\"=hex:01,02\r\n\r\n"
-                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New\\Deeper]\r\n\"x\"="
-                     "\"y\"\r\n");
-            ASSERT_EQ(W95({"reg", "import", b.Dir(), change.string()}).exitCode,
-                      0);
+// The file that --reg writes turns the first registry into the second:
+// imported into the first machine, the registries no longer differ.
+TEST(W95Tool, DiffRegWritesThePatchFromOneRegistryToTheOther) {
+    ToolMachine a, b;
+    fs::path change = b.Beside("change.reg");
+    WriteAll(change,
+             "REGEDIT4\r\n\r\n"
+             "[-HKEY_LOCAL_MACHINE\\Enum\\MF]\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\r\n"
+             "\"DeviceDesc\"=\"Main board\"\r\n\"HardwareID\"=-\r\n"
+             "\"Extra\"=hex:01,02\r\n\r\n"
+             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New\\Deeper]\r\n\"x\"=\"y\"\r\n");
+    ASSERT_EQ(W95({"reg", "import", b.Dir(), change.string()}).exitCode, 0);
 
-            fs::path patch = b.Beside("patch.reg");
-            ToolRun diff =
-                W95({"diff", "--reg", patch.string(), a.Dir(), b.Dir()});
-            EXPECT_EQ(diff.exitCode, 1) << diff.err;
-            std::string text = ReadAll(patch);
-            EXPECT_EQ(text.rfind("REGEDIT4\r\n\r\n", 0), 0u) << text;
-            EXPECT_TRUE(
-                Contains(text, "\r\n[-HKEY_LOCAL_MACHINE\\Enum\\MF]\r\n\r\n"))
-                << text;
-            // The subkeys of a deleted key go with it.
-            EXPECT_FALSE(Contains(text, "[-HKEY_LOCAL_MACHINE\\Enum\\MF\\"))
-                << text;
-            EXPECT_TRUE(Contains(text, "\"HardwareID\"=-\r\n")) << text;
-            EXPECT_TRUE(
-                Contains(text,
+    fs::path patch = b.Beside("patch.reg");
+    ToolRun diff = W95({"diff", "--reg", patch.string(), a.Dir(), b.Dir()});
+    EXPECT_EQ(diff.exitCode, 1) << diff.err;
+    std::string text = ReadAll(patch);
+    EXPECT_EQ(text.rfind("REGEDIT4\r\n\r\n", 0), 0u) << text;
+    EXPECT_TRUE(Contains(text, "\r\n[-HKEY_LOCAL_MACHINE\\Enum\\MF]\r\n\r\n"))
+        << text;
+    // The subkeys of a deleted key go with it.
+    EXPECT_FALSE(Contains(text, "[-HKEY_LOCAL_MACHINE\\Enum\\MF\\")) << text;
+    EXPECT_TRUE(Contains(text, "\"HardwareID\"=-\r\n")) << text;
+    EXPECT_TRUE(Contains(text,
                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]\r\n\r\n"
                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New\\Deeper]\r\n"
                          "\"x\"=\"y\"\r\n"))
-                << text;
+        << text;
 
-            ASSERT_EQ(W95({"reg", "import", a.Dir(), patch.string()}).exitCode,
-                      0);
-            ToolRun after = W95({"diff", a.Dir(), b.Dir()});
-            EXPECT_EQ(after.exitCode, 0) << after.out;
+    ASSERT_EQ(W95({"reg", "import", a.Dir(), patch.string()}).exitCode, 0);
+    ToolRun after = W95({"diff", a.Dir(), b.Dir()});
+    EXPECT_EQ(after.exitCode, 0) << after.out;
 
-            // To standard output, the patch alone.
-            ToolRun out = W95({"diff", "--reg", "-", a.Dir(), b.Dir()});
-            EXPECT_EQ(out.exitCode, 0);
-            EXPECT_EQ(out.out, "REGEDIT4\r\n\r\n");
-        }
+    // To standard output, the patch alone.
+    ToolRun out = W95({"diff", "--reg", "-", a.Dir(), b.Dir()});
+    EXPECT_EQ(out.exitCode, 0);
+    EXPECT_EQ(out.out, "REGEDIT4\r\n\r\n");
+}
