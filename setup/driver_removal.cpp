@@ -406,6 +406,13 @@ int RemoveDriver(HINSTANCE instance) {
     }
     OpenProgressWindow(instance);
     RemoveDriverRegistrations();
+    // A registration that stayed (its key could not be opened, read or
+    // deleted) would keep the chips on a driver whose files go next: the
+    // removal fails, and what it changed is put back.
+    if (CountDriverRegistrations() > 0) {
+        FatalSetupError(
+            "Error removing the driver from the Windows 95 registry.", 0);
+    }
     if (MshdcCommented) EditMshdcInf();
     DeleteWithCopy(DRIVER_INF_SLOT);
     EditWinIni();

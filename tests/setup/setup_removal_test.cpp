@@ -223,6 +223,22 @@ TEST(SetupRemoval, AFailureInTheMiddlePutsEverythingBack) {
     EXPECT_GT(failures, 20);
 }
 
+// A registration of the controller that cannot be deleted ends the
+// removal before any file goes: the chips would be left on a driver
+// without its files.
+TEST(SetupRemoval, ARegistrationThatStaysPutsEverythingBack) {
+    RemovalMachine machine;
+    scenario::RunResult run = machine.Remove("yes", "RegDeleteKeyA@2=5");
+    EXPECT_EQ(run.exitCode, 1) << run.standardError;
+    std::vector<std::string> texts = run.MessageTexts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_NE(texts.back().find(
+                  "Error removing the driver from the Windows 95 registry."),
+              std::string::npos)
+        << texts.back();
+    EXPECT_EQ(machine.State(), machine.installed);
+}
+
 bool CutShort(const scenario::RunResult &run) {
     for (const auto &fault : run.Events("Fault")) {
         std::string kind = fault.value("error", nlohmann::json()).dump();
