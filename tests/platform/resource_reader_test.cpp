@@ -85,12 +85,12 @@ TEST(ResourceReader, ParlodHasTheRebootNoticeIconAndVersion) {
     EXPECT_FALSE(d->extended);
     EXPECT_EQ(d->frame.text, "Parlod - Rebooting");
     EXPECT_EQ(d->frame.style, kDialogStyle);
-    EXPECT_EQ(d->frame.width, 250);
+    EXPECT_EQ(d->frame.width, 216);
     EXPECT_EQ(d->frame.height, 39);
     EXPECT_EQ(d->fontName, "MS Sans Serif");
     EXPECT_EQ(d->fontSize, 8);
     ASSERT_EQ(d->controls.size(), 1u);
-    ExpectControl(d->controls[0], "STATIC", -1, kRebootText, 7, 14, 236, 10,
+    ExpectControl(d->controls[0], "STATIC", -1, kRebootText, 7, 14, 202, 10,
                   WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT);
     ExpectParlodIcon(file);
 
