@@ -396,14 +396,7 @@ int RemoveDriver(HINSTANCE instance) {
         return 0;
     }
     if (!ConfirmRemoval()) return 0;
-
-    CreateTempDir();
-    if (StepFlags & STEP_TEMPDIR_FAILED) {
-        MessageBoxA(NULL,
-                    "Unable to create temporary directory.  Setup aborted.",
-                    ErrorCaption, MB_ICONERROR);
-        return 1;
-    }
+    if (!MakeWorkingDirectory()) return 1;
     OpenProgressWindow(instance);
     RemoveDriverRegistrations();
     // A registration that stayed (its key could not be opened, read or

@@ -117,6 +117,17 @@ void CreateTempDir() {
     }
 }
 
+bool MakeWorkingDirectory() {
+    CreateTempDir();
+    if (StepFlags & STEP_TEMPDIR_FAILED) {
+        MessageBoxA(NULL,
+                    "Unable to create temporary directory.  Setup aborted.",
+                    ErrorCaption, MB_ICONERROR);
+        return false;
+    }
+    return true;
+}
+
 void RemoveTempDir() {
     if (TempDir[0] != '\0') RemoveDirectoryA(TempDir);
 }
@@ -195,14 +206,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (!RecoverInterruptedRun()) return 1;
     if (UninstallFlag) return RemoveDriver(instance);
     if (!ConfirmInstall()) return 0;
-
-    CreateTempDir();
-    if (StepFlags & STEP_TEMPDIR_FAILED) {
-        MessageBoxA(NULL,
-                    "Unable to create temporary directory.  Setup aborted.",
-                    ErrorCaption, MB_ICONERROR);
-        return 1;
-    }
+    if (!MakeWorkingDirectory()) return 1;
 
     OpenProgressWindow(instance);
     RemoveOldDrivers();

@@ -29,6 +29,9 @@ extern int UninstallFlag;  // /U: the driver is taken out again
 
 void ParseCommandLine(const char *commandLine);
 void CreateTempDir();
+// CreateTempDir for a run that goes on only with its working directory:
+// false, after telling the user, when it cannot be made.
+bool MakeWorkingDirectory();
 void RemoveTempDir();
 void ShowProgress(const char *text);
 // The progress window, shown and painted at once (no messages are
