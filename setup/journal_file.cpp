@@ -390,17 +390,6 @@ void ResetRunState() {
     TempDir[0] = '\0';
 }
 
-// The end of a run that was cut short while committing: only the saved
-// copies are left to delete.
-void FinishCommit() {
-    DeleteRegistrySnapshot();
-    DeleteMshdcBackup();
-    DeleteFileBackups();
-    DeleteDriverInfBackup();
-    DeleteRemovedFileCopies();
-    DeleteWinIniBackup();
-}
-
 }  // namespace
 
 void JournalRecord(const char *tag,
@@ -573,7 +562,8 @@ bool RecoverInterruptedRun() {
     if (records == CarriedFiles.count || committed) {
         // Nothing was changed yet, or all of it was kept: only work files
         // are left to delete.
-        if (committed) FinishCommit();
+        // Cut short while committing: only the saved copies are left.
+        if (committed) DeleteSavedCopies();
         CloseJournal();
         RemoveTempDir();
         ResetRunState();

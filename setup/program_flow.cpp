@@ -159,6 +159,15 @@ void CloseProgressWindow() {
     StatusWindow = NULL;
 }
 
+void DeleteSavedCopies() {
+    DeleteRegistrySnapshot();
+    DeleteMshdcBackup();
+    DeleteFileBackups();
+    DeleteDriverInfBackup();
+    DeleteRemovedFileCopies();
+    DeleteWinIniBackup();
+}
+
 void CommitRun() {
     // Commit: nothing can be undone from here on. Every changed file is on
     // disk already; the registry is written out too, and then the journal
@@ -169,12 +178,7 @@ void CommitRun() {
         FatalSetupError("Error writing the Windows 95 registry.", flushed);
     }
     JournalRecord("COMMIT");
-    DeleteRegistrySnapshot();
-    DeleteMshdcBackup();
-    DeleteFileBackups();
-    DeleteDriverInfBackup();
-    DeleteRemovedFileCopies();
-    DeleteWinIniBackup();
+    DeleteSavedCopies();
     // A work file that could not be deleted stays named in the journal: the
     // next run deletes it, without a word.
     CloseJournal();

@@ -38,6 +38,9 @@ void ShowProgress(const char *text);
 // dispatched), and taken down again.
 void OpenProgressWindow(HINSTANCE instance);
 void CloseProgressWindow();
+// Deletes every saved copy a run made (registry snapshot, MSHDC.INF, the
+// driver files, the driver INF, the removed files, win.ini): after COMMIT.
+void DeleteSavedCopies();
 // The commit of an install or a removal: the registry written out, COMMIT
 // journalled, the saved copies and the journal deleted, the window closed.
 void CommitRun();
