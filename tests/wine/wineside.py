@@ -313,10 +313,14 @@ def run_program(prefix: Prefix, exe: Path, args, cwd: Path, boxes,
     result = RunResult()
     display = prefix.display
     started = time.monotonic()
+    # Wine's own errors go to the prefix's log, for a run that went wrong.
+    env = dict(prefix.env(), WINEDEBUG="-all,err+all")
+    log = open(prefix.path.parent / "wine.log", "ab")
     process = subprocess.Popen(
-        ["wine", str(exe), *args], cwd=cwd, env=prefix.env(),
-        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL, start_new_session=True)
+        ["wine", str(exe), *args], cwd=cwd, env=env,
+        stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+        start_new_session=True)
+    log.close()
     handled = set()
     first_seen = {}
     pending = list(boxes)
