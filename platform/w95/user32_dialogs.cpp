@@ -36,6 +36,18 @@ Window *Find(HWND hWnd) {
     return it == Windows().end() ? nullptr : &it->second;
 }
 
+// The start of a call on an existing window: the window, or nullptr with
+// the last error set when the call is to fail or the handle names none.
+Window *WindowFor(w95::CallName call, HWND hWnd) {
+    if (DWORD e = w95::InjectedFault(call)) {
+        SetLastError(e);
+        return nullptr;
+    }
+    Window *w = Find(hWnd);
+    if (!w) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return w;
+}
+
 nlohmann::ordered_json DialogId(const w95::ResourceId &name) {
     if (name.isNumber) return name.number;
     return name.name;
@@ -156,13 +168,8 @@ extern "C" HWND WINAPI CreateDialogParamA(HINSTANCE hInstance,
 }
 
 extern "C" HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
-    if (DWORD e = w95::InjectedFault("GetDlgItem")) {
-        SetLastError(e);
-        return nullptr;
-    }
-    Window *dialog = Find(hDlg);
+    Window *dialog = WindowFor("GetDlgItem", hDlg);
     if (!dialog) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
     for (ULONG_PTR h : dialog->children) {
@@ -177,13 +184,8 @@ extern "C" HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
 }
 
 extern "C" BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
-    if (DWORD e = w95::InjectedFault("SetWindowTextA")) {
-        SetLastError(e);
-        return FALSE;
-    }
-    Window *w = Find(hWnd);
+    Window *w = WindowFor("SetWindowTextA", hWnd);
     if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     std::string oldText = w->text;
@@ -211,14 +213,8 @@ extern "C" BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
 }
 
 extern "C" int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
-    if (DWORD e = w95::InjectedFault("GetWindowTextA")) {
-        SetLastError(e);
-        if (lpString && nMaxCount > 0) lpString[0] = '\0';
-        return 0;
-    }
-    Window *w = Find(hWnd);
+    Window *w = WindowFor("GetWindowTextA", hWnd);
     if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         if (lpString && nMaxCount > 0) lpString[0] = '\0';
         return 0;
     }
@@ -233,13 +229,8 @@ extern "C" int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
 // A dialog is drawn whenever it changes, so there is never a paint pending:
 // the call is recorded and succeeds on any window that exists.
 extern "C" BOOL WINAPI UpdateWindow(HWND hWnd) {
-    if (DWORD e = w95::InjectedFault("UpdateWindow")) {
-        SetLastError(e);
-        return FALSE;
-    }
-    Window *w = Find(hWnd);
+    Window *w = WindowFor("UpdateWindow", hWnd);
     if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     nlohmann::ordered_json event = {{"event", "UpdateWindow"},
@@ -250,13 +241,8 @@ extern "C" BOOL WINAPI UpdateWindow(HWND hWnd) {
 }
 
 extern "C" BOOL WINAPI DestroyWindow(HWND hWnd) {
-    if (DWORD e = w95::InjectedFault("DestroyWindow")) {
-        SetLastError(e);
-        return FALSE;
-    }
-    Window *w = Find(hWnd);
+    Window *w = WindowFor("DestroyWindow", hWnd);
     if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     ULONG_PTR handle = reinterpret_cast<ULONG_PTR>(hWnd);
