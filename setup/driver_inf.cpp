@@ -299,10 +299,8 @@ void UndoDriverInf() {
     if (!DriverInfWritten) return;
     // The saved copy stays in the working directory either way.
     if (!PutBackExchanged(DriverInfPath, DriverInfAsidePath,
-                          DriverInfBackupPath)) {
-        ReportKeptCopy(DriverInfPath, DriverInfBackupPath);
+                          DriverInfBackupPath))
         return;
-    }
     DeleteFileA(DriverInfAsidePath);
 }
 

@@ -365,10 +365,8 @@ void RestoreWinIni() {
     ShowProgress("Restoring WIN.INI.");
     // Until the exchange began, win.ini has its old content.
     if (WinIniExchanging &&
-        !PutBackExchanged(WinIniPath, WinIniAsidePath, WinIniBackupPath)) {
-        ReportKeptCopy(WinIniPath, WinIniBackupPath);
+        !PutBackExchanged(WinIniPath, WinIniAsidePath, WinIniBackupPath))
         return;
-    }
     DeleteWinIniBackup();
 }
 

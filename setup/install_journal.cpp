@@ -26,13 +26,17 @@ bool PutBackExchanged(const char *original, const char *aside,
     // is empty. An original that stands while the aside is gone is the old
     // file: the exchange had not begun, or an undo cut short put it back.
     const char *from = aside;
+    NameState state = NameState::Free;
     if (aside[0] == '\0' || ProbeName(aside) == NameState::Free) {
-        NameState state = ProbeName(original);
+        state = ProbeName(original);
         if (state == NameState::Taken) return true;
-        if (state == NameState::Unknown) return false;
         from = saved;
     }
-    return CopyFileA(from, original, FALSE) && FlushFile(original);
+    if (state != NameState::Unknown && CopyFileA(from, original, FALSE) &&
+        FlushFile(original))
+        return true;
+    ReportKeptCopy(original, saved);
+    return false;
 }
 
 void FatalSetupError(const char *message, LONG errorCode) {

@@ -257,10 +257,8 @@ void RestoreMshdcInf() {
     ShowProgress("Restoring MSHDC.INF.");
     // Until the exchange began, MSHDC.INF has its old content.
     if (MshdcExchanging &&
-        !PutBackExchanged(MshdcPath, MshdcAsidePath, MshdcBackupPath)) {
-        ReportKeptCopy(MshdcPath, MshdcBackupPath);
+        !PutBackExchanged(MshdcPath, MshdcAsidePath, MshdcBackupPath))
         return;
-    }
     DeleteMshdcBackup();
 }
 

@@ -110,8 +110,9 @@ extern DWORD CreatedFlags;  // files that this run copied where none stood
 // Puts a file that an exchange replaced back: copied from `aside` (the old
 // file, renamed there by the exchange and kept until the commit) when that
 // exists, else from `saved` when `original` is missing, and flushed. True
-// when `original` holds its old content on disk; false (and nothing
-// deleted) when it could not be put back.
+// when `original` holds its old content on disk; false, with nothing
+// deleted and the user told where the saved copy stays, when it could not
+// be put back.
 bool PutBackExchanged(const char *original, const char *aside,
                       const char *saved);
 // Puts back a replaced file from its saved copy, or deletes a file copied
