@@ -4,7 +4,9 @@
 // with it, a NULL subkey name makes it fail with ERROR_BADKEY, and there is
 // no security, so access masks and security attributes are accepted and
 // ignored. Opening a key with an empty subkey name gives a new handle to
-// the same key.
+// the same key; a subkey name that begins with a backslash opens nothing.
+// RegSetValueExA stores a REG_SZ value as the text up to its first NUL and
+// that NUL, whatever size it was given.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -80,12 +82,19 @@ LONG Guarded(Body body) {
     }
 }
 
+// A subkey path that begins with a backslash names no key to open or
+// delete; creating a key skips one such backslash.
+bool StartsWithSeparator(LPCSTR lpSubKey) {
+    return lpSubKey && lpSubKey[0] == '\\';
+}
+
 LONG OpenKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
     return Guarded([&]() -> LONG {
         std::shared_ptr<RegKey> base;
         if (LONG e = Resolve(hKey, false, &base)) return e;
+        if (StartsWithSeparator(lpSubKey)) return ERROR_FILE_NOT_FOUND;
         std::vector<std::string_view> parts =
             w95::SplitKeyPath(lpSubKey ? lpSubKey : "");
         if (parts.empty()) {
@@ -103,6 +112,7 @@ LONG CreateKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult,
                LPDWORD lpdwDisposition) {
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
+    if (StartsWithSeparator(lpSubKey)) ++lpSubKey;
     return Guarded([&]() -> LONG {
         std::vector<std::string_view> parts =
             w95::SplitKeyPath(lpSubKey ? lpSubKey : "");
@@ -215,6 +225,7 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
         std::shared_ptr<RegKey> base;
         if (LONG e = Resolve(hKey, false, &base)) return e;
         if (!lpSubKey) return ERROR_BADKEY;
+        if (StartsWithSeparator(lpSubKey)) return ERROR_FILE_NOT_FOUND;
         std::vector<std::string_view> parts = w95::SplitKeyPath(lpSubKey);
         RegKey *k;
         if (parts.empty()) {
@@ -317,18 +328,30 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
     if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
     const w95::RegValue &v = key->Values()[dwIndex];
-    if (!CopyName(v.name, lpValueName, *lpcchValueName)) return ERROR_MORE_DATA;
-    *lpcchValueName = (DWORD)v.name.size();
-    if (lpType) *lpType = v.type;
-    if (!lpcbData) return ERROR_SUCCESS;
-    DWORD size = (DWORD)v.data.size();
+    const DWORD size = (DWORD)v.data.size();
+    // Data that does not fit leaves the name buffer and its count alone;
+    // a name that does not fit is cut to the buffer, its count then being
+    // what was stored. Either way the type and the data's size are given.
+    LONG result = ERROR_SUCCESS;
     if (lpData && size > *lpcbData) {
-        *lpcbData = size;
-        return ERROR_MORE_DATA;
+        result = ERROR_MORE_DATA;
+    } else {
+        if (lpData && size) std::memcpy(lpData, v.data.data(), size);
+        if (CopyName(v.name, lpValueName, *lpcchValueName)) {
+            *lpcchValueName = (DWORD)v.name.size();
+        } else {
+            result = ERROR_MORE_DATA;
+            if (*lpcchValueName > 0) {
+                DWORD kept = *lpcchValueName - 1;
+                std::memcpy(lpValueName, v.name.data(), kept);
+                lpValueName[kept] = '\0';
+                *lpcchValueName = kept;
+            }
+        }
     }
-    if (lpData && size) std::memcpy(lpData, v.data.data(), size);
-    *lpcbData = size;
-    return ERROR_SUCCESS;
+    if (lpType) *lpType = v.type;
+    if (lpcbData) *lpcbData = size;
+    return result;
 }
 
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
@@ -339,7 +362,10 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
     if (LONG e = Resolve(hKey, false, &key)) return e;
     if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
     const w95::RegValue *v = key->FindValue(lpValueName ? lpValueName : "");
-    if (!v) return ERROR_FILE_NOT_FOUND;
+    if (!v) {
+        if (lpType) *lpType = REG_NONE;
+        return ERROR_FILE_NOT_FOUND;
+    }
     if (lpType) *lpType = v->type;
     if (!lpcbData) return ERROR_SUCCESS;
     DWORD size = (DWORD)v->data.size();
@@ -358,8 +384,16 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
     (void)Reserved;
     return Guarded([&]() -> LONG {
         std::string_view name = lpValueName ? lpValueName : "";
-        if (!IsStorableName(name) || (!lpData && cbData))
+        if (!IsStorableName(name)) return ERROR_INVALID_PARAMETER;
+        if (dwType == REG_SZ) {
+            // The text up to its first NUL, and that NUL, whatever cbData
+            // says.
+            if (!lpData) return ERROR_INVALID_PARAMETER;
+            cbData =
+                DWORD(std::strlen(reinterpret_cast<const char *>(lpData)) + 1);
+        } else if (!lpData && cbData) {
             return ERROR_INVALID_PARAMETER;
+        }
         std::shared_ptr<RegKey> key;
         if (LONG e = Resolve(hKey, true, &key)) return e;
         w95::MachineRegistry().SetValue(*key, name, dwType, lpData, cbData);

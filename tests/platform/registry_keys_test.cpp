@@ -162,7 +162,7 @@ TEST_F(RegistryKeysTest, DeleteTakesTheSubtreeAndItsHandlesGoStale) {
 
     // Never a root, nor an alias of one.
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, ""), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, "\\"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, ""), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, ""), ERROR_ACCESS_DENIED);
     EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE), Names{"Enum"});
 }
@@ -208,6 +208,28 @@ TEST_F(RegistryKeysTest, HandlesAndBadArguments) {
     EXPECT_EQ(values, 0u);
     EXPECT_EQ(longestName, 0u);
     EXPECT_EQ(longestData, 0u);
+    RegCloseKey(e);
+}
+
+TEST_F(RegistryKeysTest, ALeadingBackslashNamesNoKeyToOpenOrDelete) {
+    HKEY k = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x42));
+    EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "\\Enum", &k),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(k, nullptr);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\Enum\\Root", 0,
+                            KEY_ALL_ACCESS, &k),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "\\", &k), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "\\Enum\\Root"),
+              ERROR_FILE_NOT_FOUND);
+    // Creating skips the one backslash: the key is made where the name
+    // without it says.
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "\\Enum\\New", &k),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+    HKEY e = Open(HKEY_LOCAL_MACHINE, "Enum");
+    EXPECT_EQ(Subkeys(e).back(), "New");
+    EXPECT_EQ(Subkeys(e).size(), 5u);
     RegCloseKey(e);
 }
 

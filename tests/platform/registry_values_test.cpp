@@ -42,7 +42,7 @@ class RegistryValuesTest : public TempMachineTest {
 
 TEST_F(RegistryValuesTest, ValuesKeepTheirTypeAndExactBytes) {
     ASSERT_EQ(Set("AdapterSettings", REG_SZ, std::string("/P1\0", 4)), 0);
-    ASSERT_EQ(Set("NoNul", REG_SZ, "abc"), 0);
+    ASSERT_EQ(Set("NoNul", REG_EXPAND_SZ, "abc"), 0);
     ASSERT_EQ(Set("ChannelOptions", REG_BINARY, std::string("\3", 1)), 0);
     ASSERT_EQ(Set("Odd", 0x1234, std::string("\0\1", 2)), 0);
     ASSERT_EQ(RegSetValueExA(key, "Nothing", 0, REG_BINARY, nullptr, 0), 0);
@@ -56,8 +56,6 @@ TEST_F(RegistryValuesTest, ValuesKeepTheirTypeAndExactBytes) {
     EXPECT_EQ(type, 0x1234u);
     EXPECT_EQ(Get("Nothing"), "");
     EXPECT_EQ(Get("Missing"), "<error 2>");
-    EXPECT_EQ(RegSetValueExA(key, "x", 0, REG_SZ, nullptr, 3),
-              ERROR_INVALID_PARAMETER);
     EXPECT_EQ(Set("two\r\nlines", REG_SZ, std::string("a\0", 2)),
               ERROR_INVALID_PARAMETER);
 
@@ -70,6 +68,26 @@ TEST_F(RegistryValuesTest, ValuesKeepTheirTypeAndExactBytes) {
               ERROR_SUCCESS);
     EXPECT_STREQ(name, "AdapterSettings");
     EXPECT_EQ(type, (DWORD)REG_DWORD);
+}
+
+TEST_F(RegistryValuesTest, TextIsStoredUpToItsFirstNulWhateverTheSize) {
+    const char text[16] = "abc\0garbage";
+    const BYTE *bytes = reinterpret_cast<const BYTE *>(text);
+    std::string stored("abc\0", 4);
+    ASSERT_EQ(RegSetValueExA(key, "Long", 0, REG_SZ, bytes, 16), 0);
+    ASSERT_EQ(RegSetValueExA(key, "Short", 0, REG_SZ, bytes, 3), 0);
+    ASSERT_EQ(RegSetValueExA(key, "None", 0, REG_SZ, bytes, 0), 0);
+    EXPECT_EQ(Get("Long"), stored);
+    EXPECT_EQ(Get("Short"), stored);
+    EXPECT_EQ(Get("None"), stored);
+    EXPECT_EQ(RegSetValueExA(key, "Null", 0, REG_SZ, nullptr, 0),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValueExA(key, "Null", 0, REG_SZ, nullptr, 3),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Get("Null"), "<error 2>");
+    // Other types keep exactly the bytes they are given.
+    ASSERT_EQ(RegSetValueExA(key, "Bin", 0, REG_BINARY, bytes, 6), 0);
+    EXPECT_EQ(Get("Bin"), std::string("abc\0ga", 6));
 }
 
 TEST_F(RegistryValuesTest, DefaultValueHasTheEmptyName) {
@@ -95,6 +113,13 @@ TEST_F(RegistryValuesTest, ShortBuffersGetTheSizeAndStayUntouched) {
     EXPECT_EQ(size, 301u);
     EXPECT_EQ(type, (DWORD)REG_SZ);
     EXPECT_EQ(std::string(buf, sizeof buf), std::string(257, 'x'));
+    // A missing value gives no type.
+    size = 256;
+    EXPECT_EQ(
+        RegQueryValueExA(key, "Missing", nullptr, &type, (BYTE *)buf, &size),
+        ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(type, (DWORD)REG_NONE);
+    EXPECT_EQ(size, 256u);
 
     size = 0;
     EXPECT_EQ(RegQueryValueExA(key, "AdapterSettings", nullptr, nullptr,
@@ -149,20 +174,35 @@ TEST_F(RegistryValuesTest, EnumValuesInOrderWithShortBuffers) {
     }
     EXPECT_EQ(seen, "DeviceDesc=Primary;Mfg=QVR;Driver=hdc\\0001;");
 
+    // A name that does not fit is cut to the buffer; the data, its size
+    // and type are given all the same.
     std::memset(name, 'x', sizeof name);
+    std::memset(data, 'x', sizeof data);
     nameSize = 10;  // "DeviceDesc" needs 11
-    EXPECT_EQ(RegEnumValueA(key, 0, name, &nameSize, nullptr, nullptr, nullptr,
-                            nullptr),
-              ERROR_MORE_DATA);
-    EXPECT_EQ(name[0], 'x');
+    dataSize = sizeof data;
+    type = 99;
+    EXPECT_EQ(
+        RegEnumValueA(key, 0, name, &nameSize, nullptr, &type, data, &dataSize),
+        ERROR_MORE_DATA);
+    EXPECT_STREQ(name, "DeviceDes");
+    EXPECT_EQ(nameSize, 9u);
+    EXPECT_EQ(type, (DWORD)REG_SZ);
+    EXPECT_EQ(dataSize, 8u);
+    EXPECT_STREQ((char *)data, "Primary");
+    // Data that does not fit leaves the name and its count as they were.
+    std::memset(name, 'x', sizeof name);
+    std::memset(data, 'x', sizeof data);
     nameSize = 11;
     dataSize = 3;
-    std::memset(data, 'x', sizeof data);
+    type = 99;
     EXPECT_EQ(
         RegEnumValueA(key, 0, name, &nameSize, nullptr, &type, data, &dataSize),
         ERROR_MORE_DATA);
     EXPECT_EQ(dataSize, 8u);
+    EXPECT_EQ(type, (DWORD)REG_SZ);
     EXPECT_EQ(data[0], 'x');
+    EXPECT_EQ(name[0], 'x');
+    EXPECT_EQ(nameSize, 11u);
 
     DWORD values = 0, longestName = 0, longestData = 0;
     ASSERT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
