@@ -4,6 +4,7 @@
 #ifndef W95_FILE_NAMES_H
 #define W95_FILE_NAMES_H
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,29 @@ inline std::string AnsiToHost(std::string_view ansi) {
 }
 inline std::optional<std::string> HostToAnsi(std::string_view host) {
     return Utf8ToAnsi(host);
+}
+
+// The length of the device name that a path's last part names (CON, PRN,
+// AUX, NUL, COM1 to COM9, LPT1 to LPT9, in any case, with any extension:
+// "nul.txt" is NUL too), or 0 for the name of a file.
+inline std::size_t DeviceNameLength(std::string_view part) {
+    std::string_view base = part.substr(0, part.find_first_of(".:"));
+    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+    auto upper = [&](std::size_t i) {
+        char c = base[i];
+        return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+    };
+    auto is = [&](std::string_view name) {
+        for (std::size_t i = 0; i < name.size(); ++i)
+            if (upper(i) != name[i]) return false;
+        return true;
+    };
+    if (base.size() == 3 && (is("CON") || is("PRN") || is("AUX") || is("NUL")))
+        return 3;
+    if (base.size() == 4 && (is("COM") || is("LPT")) && base[3] >= '1' &&
+        base[3] <= '9')
+        return 4;
+    return 0;
 }
 
 }  // namespace w95

@@ -209,18 +209,31 @@ DWORD CopyHostFile(const HostEntry &from, const fs::path &to,
 }
 
 // Whether opening the host file with this access and share mode clashes
-// with a handle that has it open already, as Windows' sharing rules say.
+// with a handle that has it open already, as Windows' sharing rules say. A
+// handle opened with no access at all counts as a reader, as on Windows 95,
+// whose file system opens it for reading.
 bool ShareConflict(const struct stat &st, bool read, bool write, DWORD share) {
+    if (!write) read = true;
     for (const OpenFile *file : Files().All()) {
         if (file->device != st.st_dev || file->inode != st.st_ino) continue;
+        const bool reads = file->canRead || !file->canWrite;
         if ((read && !(file->shareMode & FILE_SHARE_READ)) ||
             (write && !(file->shareMode & FILE_SHARE_WRITE)) ||
-            (file->canRead && !(share & FILE_SHARE_READ)) ||
+            (reads && !(share & FILE_SHARE_READ)) ||
             (file->canWrite && !(share & FILE_SHARE_WRITE))) {
             return true;
         }
     }
     return false;
+}
+
+// Writes out what the handles on a host file hold back, so that a copy of
+// it made from the host file sees every write.
+void WriteOutHandlesOf(const struct stat &st) {
+    for (OpenFile *file : Files().All()) {
+        if (file->device != st.st_dev || file->inode != st.st_ino) continue;
+        if (DWORD e = file->WriteOut()) file->writeError = e;
+    }
 }
 
 bool EndsInSeparator(LPCSTR name) {
@@ -633,7 +646,10 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
     if (!from->exists) return FailWithLastError(ERROR_FILE_NOT_FOUND);
     if (S_ISDIR(from->st.st_mode))
         return FailWithLastError(ERROR_ACCESS_DENIED);
-    if (ShareConflict(from->st, true, false, FILE_SHARE_READ)) {
+    // The source is read with others' writing allowed, so a file that
+    // another handle holds open for writing can be copied.
+    if (ShareConflict(from->st, true, false,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE)) {
         return FailWithLastError(ERROR_SHARING_VIOLATION);
     }
     std::optional<HostEntry> to = Lookup(lpNewFileName, &error);
@@ -648,6 +664,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
             return FailWithLastError(ERROR_SHARING_VIOLATION);
         }
     }
+    WriteOutHandlesOf(from->st);
     DWORD result =
         CopyHostFile(*from, to->path, to->exists ? &to->st : nullptr);
     if (result != ERROR_SUCCESS) return FailWithLastError(result);

@@ -63,6 +63,19 @@ bool Describe(const fs::path &host, const std::string &name,
     return true;
 }
 
+// Hands out the first match of a search that found something and keeps
+// the search for FindNextFileA.
+HANDLE Found(Search search, WIN32_FIND_DATAA *first) {
+    *first = search.found[0];
+    search.next = 1;
+    w95::Searches &table = Searches();
+    HANDLE h = reinterpret_cast<HANDLE>(table.next);
+    table.next += 4;
+    table.searches.emplace(h, std::move(search));
+    // Success leaves the last error as it was, as Windows does.
+    return h;
+}
+
 }  // namespace
 
 extern "C" {
@@ -107,6 +120,14 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName,
     error = ERROR_SUCCESS;
     Search search;
     WIN32_FIND_DATAA data;
+    // A device name is found in every folder, as the device itself.
+    if (std::size_t length = w95::DeviceNameLength(pattern)) {
+        std::memset(&data, 0, sizeof data);
+        data.dwFileAttributes = FILE_ATTRIBUTE_DEVICE;
+        std::memcpy(data.cFileName, pattern.data(), length);
+        search.found.push_back(data);
+        return Found(std::move(search), lpFindFileData);
+    }
     std::vector<WIN32_FIND_DATAA> names;
     for (;;) {
         errno = 0;
@@ -162,14 +183,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName,
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    *lpFindFileData = search.found[0];
-    search.next = 1;
-    w95::Searches &table = Searches();
-    HANDLE h = reinterpret_cast<HANDLE>(table.next);
-    table.next += 4;
-    table.searches.emplace(h, std::move(search));
-    // Success leaves the last error as it was, as Windows does.
-    return h;
+    return Found(std::move(search), lpFindFileData);
 }
 
 BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {

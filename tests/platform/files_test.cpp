@@ -249,6 +249,38 @@ TEST_F(Files, ShareModesOfOpenHandles) {
     EXPECT_EQ(LastErrorAfter(CopyFileA("C:\\MSHDC.INF", "C:\\B.INF", FALSE)),
               ERROR_SHARING_VIOLATION);
     CloseHandle(writer);
+
+    // A file open for reading and writing that lets others read is copied,
+    // with what was written through the handle.
+    HANDLE editor =
+        CreateFileA("C:\\MSHDC.INF", GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(editor, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(editor, "new", 3, &written, nullptr));
+    EXPECT_TRUE(CopyFileA("C:\\MSHDC.INF", "C:\\B.INF", FALSE));
+    EXPECT_EQ(machine.ReadFile("C:\\B.INF"), "new");
+    CloseHandle(editor);
+
+    // A handle without access rights counts as a reader against the share
+    // modes of other handles, and others against its own.
+    HANDLE exclusive = CreateFileA("C:\\MSHDC.INF", GENERIC_READ, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileA("C:\\MSHDC.INF", 0, FILE_SHARE_READ, nullptr,
+                          OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    CloseHandle(exclusive);
+    HANDLE probe =
+        CreateFileA("C:\\MSHDC.INF", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(probe, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileA("C:\\MSHDC.INF", GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    CloseHandle(probe);
     // A trailing separator names a folder, never a file to create.
     EXPECT_EQ(CreateFileA("C:\\NEW.TXT\\", GENERIC_WRITE, 0, nullptr,
                           CREATE_ALWAYS, 0, nullptr),

@@ -57,6 +57,22 @@ TEST_F(Find, NoMatchAndBadFolders) {
     EXPECT_EQ(Names("C:\\WINDOWS\\INF\\a.txt\\*"), (Texts{"error 3"}));
 }
 
+TEST_F(Find, DeviceNamesFindTheDeviceInAnyFolder) {
+    machine.MakeDirectory("C:\\WINDOWS");
+    EXPECT_EQ(Names("C:\\NUL"), (Texts{"NUL"}));
+    EXPECT_EQ(Names("lpt1"), (Texts{"lpt1"}));
+    EXPECT_EQ(Names("C:\\WINDOWS\\Con.txt"), (Texts{"Con"}));
+    EXPECT_EQ(Names("C:\\NONE\\NUL"), (Texts{"error 3"}));
+    EXPECT_EQ(Names("C:\\NULL"), (Texts{"error 2"}));
+    EXPECT_EQ(Names("C:\\COM0"), (Texts{"error 2"}));
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA("C:\\AUX", &data);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(data.dwFileAttributes, DWORD(FILE_ATTRIBUTE_DEVICE));
+    EXPECT_EQ(data.nFileSizeLow, 0u);
+    FindClose(h);
+}
+
 // A search handle and a file handle never share a value, however many files
 // a run opens before it searches.
 TEST_F(Find, SearchHandlesStayApartFromFileHandles) {
