@@ -1,15 +1,17 @@
 // user32's formatting calls, wsprintfA and wvsprintfA, with the Windows
 // rules rather than the C library's:
-//  - a field is %[-][#][0][width][.precision]type; no '*', no '+' or ' ',
-//    no floating point;
-//  - types c, d, i, u, x, X and s, with h (short, or a single-byte char or
-//    string) or l (a long: 32 bits on Windows) before them;
-//  - '#' puts 0x or 0X before a hexadecimal number; the precision of a
-//    number is its least count of digits, of a string its most characters;
+//  - a field is %[-][#][0][width][.precision]type, its flags in that order
+//    and each at most once; no '*', no '+' or ' ', no floating point;
+//  - types c, d, i, u, x, X and s, with h (a single-byte char or string)
+//    or l (a long: 32 bits on Windows) before them; h leaves numbers whole;
+//  - the precision of a number is its least count of characters, a minus
+//    sign included; of a string its most characters, 0 meaning no limit;
+//  - '0' pads a number with zeros to the width; '#' then puts 0x or 0X in
+//    front of a hexadecimal number without counting it in the width;
 //  - a NULL string shows as "(null)";
 //  - a '%' followed by anything else gives that character ("%%" gives '%');
 //  - the output stops at 1023 characters and a NUL, as the real buffer
-//    holds at most 1024 bytes.
+//    holds at most 1024 bytes, and a cut output counts as 1024.
 // An 'l' argument is read as the host's long (callers cast to long or
 // unsigned long, as on Windows) and taken to its low 32 bits.
 #include <windows.h>
@@ -28,12 +30,13 @@ class Output {
     void Put(char c) {
         if (length_ < kOutputLimit - 1) buffer_[length_++] = c;
     }
-    void Repeat(char c, int count) {
+    void Repeat(char c, int count) {  // nothing for a count below 1
         for (int i = 0; i < count; ++i) Put(c);
     }
+    // The length of the output, or 1024 when it filled the buffer.
     int Finish() {
         buffer_[length_] = '\0';
-        return length_;
+        return length_ < kOutputLimit - 1 ? length_ : kOutputLimit;
     }
 
   private:
@@ -54,16 +57,17 @@ struct Field {
 // Reads the field after a '%'; *format then points at its type character.
 Field ParseField(const char *&format) {
     Field field;
-    for (;; ++format) {
-        if (*format == '-') {
-            field.left = true;
-        } else if (*format == '#') {
-            field.prefix = true;
-        } else if (*format == '0') {
-            field.zeros = true;
-        } else {
-            break;
-        }
+    if (*format == '-') {
+        field.left = true;
+        ++format;
+    }
+    if (*format == '#') {
+        field.prefix = true;
+        ++format;
+    }
+    if (*format == '0') {
+        field.zeros = true;
+        ++format;
     }
     while (*format >= '0' && *format <= '9')
         field.width = field.width * 10 + (*format++ - '0');
@@ -75,19 +79,16 @@ Field ParseField(const char *&format) {
     }
     if (*format == 'h' || *format == 'l') field.size = *format++;
     field.type = *format;
+    if (field.left) field.zeros = false;  // '-' wins over '0'
     return field;
 }
 
-// Puts `body` (length characters) into its field: padded to the width with
-// blanks on the left, blanks on the right ('-'), or zeros after the sign or
-// prefix ('0').
-void PutPadded(Output &out, const Field &field, const char *lead,
-               int leadLength, const char *body, int length) {
-    int pad = field.width - leadLength - length;
+// Puts `body` (length characters) into its field, padded with blanks to
+// the width on the left, or on the right ('-').
+void PutPadded(Output &out, const Field &field, const char *body, int length) {
+    int pad = field.width - length;
     if (pad < 0) pad = 0;
-    if (!field.left && !field.zeros) out.Repeat(' ', pad);
-    for (int i = 0; i < leadLength; ++i) out.Put(lead[i]);
-    if (!field.left && field.zeros) out.Repeat('0', pad);
+    if (!field.left) out.Repeat(' ', pad);
     for (int i = 0; i < length; ++i) out.Put(body[i]);
     if (field.left) out.Repeat(' ', pad);
 }
@@ -101,50 +102,42 @@ void PutNumber(Output &out, const Field &field, va_list &args) {
                    : static_cast<std::uint32_t>(va_arg(args, unsigned long));
     } else {
         bits = static_cast<std::uint32_t>(va_arg(args, int));
-        if (field.size == 'h') {
-            bits = isSigned ? static_cast<std::uint32_t>(
-                                  static_cast<std::int16_t>(bits))
-                            : bits & 0xFFFF;
-        }
     }
-    char lead[2];
-    int leadLength = 0;
-    std::uint32_t magnitude = bits;
-    if (isSigned && static_cast<std::int32_t>(bits) < 0) {
-        lead[leadLength++] = '-';
-        magnitude = 0u - bits;
-    }
+    bool negative = isSigned && static_cast<std::int32_t>(bits) < 0;
+    std::uint32_t magnitude = negative ? 0u - bits : bits;
     unsigned base = field.type == 'x' || field.type == 'X' ? 16 : 10;
     const char *digits =
         field.type == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
-    if (base == 16 && field.prefix) {
-        lead[leadLength++] = '0';
-        lead[leadLength++] = field.type;
-    }
     char text[16];  // 32 bits in decimal, from the end
     int length = 0;
     do {
         text[sizeof text - 1 - length++] = digits[magnitude % base];
         magnitude /= base;
     } while (magnitude != 0);
-    // A precision asks for at least that many digits.
-    char body[kOutputLimit];
-    int minimum = field.precision > length ? field.precision : length;
-    if (minimum > kOutputLimit - 1) minimum = kOutputLimit - 1;
-    int zeros = minimum - length;
-    for (int i = 0; i < zeros; ++i) body[i] = '0';
-    for (int i = 0; i < length; ++i)
-        body[zeros + i] = text[sizeof text - length + i];
-    PutPadded(out, field, lead, leadLength, body, minimum);
+    // The characters of the number, its sign included, come to at least
+    // the precision, or with '0' the width; the 0x prefix stands outside.
+    int shown = length + (negative ? 1 : 0);
+    int least = field.precision > shown ? field.precision : shown;
+    if (field.zeros && field.width > least) least = field.width;
+    if (least > kOutputLimit - 1) least = kOutputLimit - 1;
+    if (!field.left) out.Repeat(' ', field.width - least);
+    if (base == 16 && field.prefix) {
+        out.Put('0');
+        out.Put(field.type);
+    }
+    if (negative) out.Put('-');
+    out.Repeat('0', least - shown);
+    for (int i = 0; i < length; ++i) out.Put(text[sizeof text - length + i]);
+    if (field.left) out.Repeat(' ', field.width - least);
 }
 
 void PutString(Output &out, const Field &field, const char *text) {
     if (text == nullptr) text = "(null)";
     int length = 0;
     while (text[length] != '\0' &&
-           (field.precision < 0 || length < field.precision))
+           (field.precision <= 0 || length < field.precision))
         ++length;
-    PutPadded(out, field, "", 0, text, length);
+    PutPadded(out, field, text, length);
 }
 
 int Format(LPSTR output, LPCSTR format, va_list arglist) {
@@ -169,7 +162,7 @@ int Format(LPSTR output, LPCSTR format, va_list arglist) {
                 break;
             case 'c': {
                 char c = static_cast<char>(va_arg(args, int));
-                PutPadded(out, field, "", 0, &c, 1);
+                PutPadded(out, field, &c, 1);
                 break;
             }
             case 's':
