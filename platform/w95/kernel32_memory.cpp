@@ -1,6 +1,7 @@
 // kernel32 local memory: LMEM_FIXED blocks are their own pointers,
 // LMEM_MOVEABLE blocks are handles that LocalLock turns into a pointer.
 // Blocks never move, so a moveable block keeps its address while unlocked.
+// A moveable block of no bytes is made discarded: it has no memory to lock.
 #include <windows.h>
 
 #include <cstdlib>
@@ -13,6 +14,9 @@
 
 #ifndef ERROR_NOT_LOCKED
 #define ERROR_NOT_LOCKED 158L
+#endif
+#ifndef ERROR_DISCARDED
+#define ERROR_DISCARDED 157L
 #endif
 
 namespace {
@@ -66,9 +70,15 @@ LPVOID WINAPI LocalLock(HLOCAL hMem) {
         SetLastError(e);
         return nullptr;
     }
+    // NULL is no handle and no block: nothing to lock, and no error.
+    if (hMem == nullptr) return nullptr;
     Block *block = FindBlock(hMem);
     if (block == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (block->moveable && block->size == 0) {
+        SetLastError(ERROR_DISCARDED);
         return nullptr;
     }
     if (block->moveable) ++block->lockCount;
