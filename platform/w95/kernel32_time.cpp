@@ -123,9 +123,10 @@ BOOL WINAPI DosDateTimeToFileTime(WORD wFatDate, WORD wFatTime,
     int hour = wFatTime >> 11;
     int minute = (wFatTime >> 5) & 0x3F;
     int second = (wFatTime & 0x1F) * 2;
+    // A date or time that does not exist fails without a last error.
     if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
         hour > 23 || minute > 59 || second > 59) {
-        return FailWithLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
     }
     std::uint64_t ticks =
         static_cast<std::uint64_t>(DaysFromCivil(year, month, day)) *

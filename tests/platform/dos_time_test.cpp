@@ -60,4 +60,17 @@ TEST(DosTime, RangeIs1980To2107) {
     EXPECT_TRUE(DosDateTimeToFileTime((16 << 9) | (2 << 5) | 29, 0, &ft));
 }
 
+TEST(DosTime, ADateThatDoesNotExistFailsWithoutALastError) {
+    FILETIME ft{};
+    for (WORD date : {WORD((21 << 9) | (2 << 5) | 29),  // 2001-02-29
+                      WORD((10 << 9) | (13 << 5) | 1), WORD((10 << 9) | 1)}) {
+        SetLastError(1234);
+        EXPECT_FALSE(DosDateTimeToFileTime(date, 0, &ft)) << date;
+        EXPECT_EQ(GetLastError(), 1234u);
+    }
+    SetLastError(1234);
+    EXPECT_FALSE(DosDateTimeToFileTime(0x21, 24 << 11, &ft));  // 24:00
+    EXPECT_EQ(GetLastError(), 1234u);
+}
+
 }  // namespace
