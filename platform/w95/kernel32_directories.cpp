@@ -40,6 +40,10 @@ struct DirectoryName {
     struct stat st {};
 };
 
+// "" names no directory to enter or remove (CreateDirectoryA takes it as
+// a path that is not found).
+bool IsEmptyName(LPCSTR name) { return name != nullptr && *name == '\0'; }
+
 std::optional<DirectoryName> LookupDirectory(LPCSTR name, DWORD *error) {
     std::optional<w95::WindowsPath> parsed = w95::ParseWindowsPath(name, error);
     if (!parsed) return std::nullopt;
@@ -102,6 +106,7 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
     if (DWORD e = w95::InjectedFault("SetCurrentDirectoryA"))
         return FailWithLastError(e);
+    if (IsEmptyName(lpPathName)) return FailWithLastError(ERROR_INVALID_NAME);
     DWORD error = ERROR_SUCCESS;
     std::optional<DirectoryName> dir = LookupDirectory(lpPathName, &error);
     if (!dir) return FailWithLastError(error);
@@ -119,8 +124,9 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
     DWORD error = ERROR_SUCCESS;
     std::optional<DirectoryName> dir = LookupDirectory(lpPathName, &error);
     if (!dir) return FailWithLastError(error);
+    // A drive's root always exists.
     if (dir->windows.parts.empty())
-        return FailWithLastError(ERROR_ACCESS_DENIED);
+        return FailWithLastError(ERROR_ALREADY_EXISTS);
     struct stat link {};
     if (dir->exists || w95::HostLstat(dir->host.c_str(), &link) == 0) {
         return FailWithLastError(ERROR_ALREADY_EXISTS);
@@ -137,11 +143,13 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     if (DWORD e = w95::InjectedFault("RemoveDirectoryA"))
         return FailWithLastError(e);
+    if (IsEmptyName(lpPathName)) return FailWithLastError(ERROR_INVALID_NAME);
     DWORD error = ERROR_SUCCESS;
     std::optional<DirectoryName> dir = LookupDirectory(lpPathName, &error);
     if (!dir) return FailWithLastError(error);
+    // A drive's root is the drive itself, always in use.
     if (dir->windows.parts.empty())
-        return FailWithLastError(ERROR_ACCESS_DENIED);
+        return FailWithLastError(ERROR_SHARING_VIOLATION);
     if (!dir->exists) return FailWithLastError(ERROR_FILE_NOT_FOUND);
     if (!S_ISDIR(dir->st.st_mode)) return FailWithLastError(ERROR_DIRECTORY);
     if (w95::IsReadOnly(dir->st)) return FailWithLastError(ERROR_ACCESS_DENIED);

@@ -322,6 +322,17 @@ TEST_F(Files, DirectoryCalls) {
     EXPECT_FALSE(machine.Exists("C:\\VELTRANE"));
 }
 
+TEST_F(Files, TheRootAndTheEmptyNameAsDirectories) {
+    EXPECT_EQ(LastErrorAfter(CreateDirectoryA("C:\\", nullptr)),
+              ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(LastErrorAfter(RemoveDirectoryA("C:\\")),
+              ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(LastErrorAfter(RemoveDirectoryA("")), ERROR_INVALID_NAME);
+    EXPECT_EQ(LastErrorAfter(SetCurrentDirectoryA("")), ERROR_INVALID_NAME);
+    EXPECT_EQ(LastErrorAfter(CreateDirectoryA("", nullptr)),
+              ERROR_PATH_NOT_FOUND);
+}
+
 TEST_F(Files, DirectoryNamesFollowTheBufferRules) {
     char buffer[MAX_PATH];
     EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), 10u);
