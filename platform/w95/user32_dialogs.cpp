@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr DWORD kErrorControlIdNotFound = 1421;
 constexpr DWORD kErrorResourceDataNotFound = 1812;
 
 using Window = w95::DialogWindow;
@@ -179,8 +178,7 @@ extern "C" HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
                                : (c.id & 0xFFFF) == (nIDDlgItem & 0xFFFF);
         if (same) return HandleOf(h);
     }
-    SetLastError(kErrorControlIdNotFound);
-    return nullptr;
+    return nullptr;  // no control of that identifier: no error either
 }
 
 extern "C" BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {

@@ -47,7 +47,9 @@ TEST_F(DialogTest, ProgressDialogTextsAreSetAndRecorded) {
     HWND status = GetDlgItem(dialog, 1001);
     ASSERT_NE(status, nullptr);
     EXPECT_NE(GetDlgItem(dialog, -1), nullptr);
+    SetLastError(1234);
     EXPECT_EQ(GetDlgItem(dialog, 7), nullptr);
+    EXPECT_EQ(GetLastError(), 1234u);  // a missing control sets no error
 
     char text[64];
     EXPECT_EQ(GetWindowTextA(dialog, text, sizeof text), 5);
