@@ -1198,7 +1198,7 @@ void Find() {
         {"missing-dir", "C:\\APIDIFF\\NONE\\*"},
         {"missing-file", "C:\\APIDIFF\\FIND\\NONE.TXT"},
         {"root", "C:\\"},
-        {"root-apidiff", "C:\\APIDI*"},
+        {"root-apidiff", "C:\\APIDIF?"},
         {"long-star", "C:\\APIDIFF\\FIND\\Long*"},
         {"long-short-alias", "C:\\APIDIFF\\FIND\\LONGFI~1.TEX"},
         {"ext-three", "C:\\APIDIFF\\FIND\\*.tex"},
