@@ -62,6 +62,12 @@ class Line {
         return Add(" err=%lu", static_cast<unsigned long>(lastError));
     }
     Line &RetErr(long value) { return Ret(value).Err(); }
+    // A result and its last error as one word: name=result/error.
+    Line &Outcome(const char *name, long value) {
+        if (lastError == kSentinel) return Add(" %s=%ld/unset", name, value);
+        return Add(" %s=%ld/%lu", name, value,
+                   static_cast<unsigned long>(lastError));
+    }
     Line &Handle(const char *name, const void *h) {
         const char *shown = h == nullptr                ? "NULL"
                             : h == INVALID_HANDLE_VALUE ? "INVALID"
@@ -803,34 +809,26 @@ void OpenFileOperations() {
                 continue;
             }
             BOOL ok = TRY(CopyFileA(source, "C:\\APIDIFF\\COPYNEW.TXT", FALSE));
-            line.Add(" copy-from=%d/%lu", ok,
-                     static_cast<unsigned long>(lastError));
+            line.Outcome("copy-from", ok);
             ok = TRY(CopyFileA("C:\\APIDIFF\\A.TXT", source, FALSE));
-            line.Add(" copy-onto=%d/%lu", ok,
-                     static_cast<unsigned long>(lastError));
+            line.Outcome("copy-onto", ok);
             ok = TRY(CopyFileA(copy, source, TRUE));
-            line.Add(" copy-onto-fail-if-exists=%d/%lu", ok,
-                     static_cast<unsigned long>(lastError));
+            line.Outcome("copy-onto-fail-if-exists", ok);
             ok = TRY(MoveFileA(source, moved));
-            line.Add(" move=%d/%lu", ok, static_cast<unsigned long>(lastError));
+            line.Outcome("move", ok);
             ok = TRY(MoveFileA(moved, source));
             if (ok) line.Add(" moved-back");
             ok = TRY(MoveFileA(copy, source));
-            line.Add(" move-onto=%d/%lu", ok,
-                     static_cast<unsigned long>(lastError));
+            line.Outcome("move-onto", ok);
             ok = TRY(DeleteFileA(source));
-            line.Add(" delete=%d/%lu", ok,
-                     static_cast<unsigned long>(lastError));
+            line.Outcome("delete", ok);
             ok = TRY(SetFileAttributesA(source, FILE_ATTRIBUTE_READONLY));
-            line.Add(" set-ro=%d/%lu", ok,
-                     static_cast<unsigned long>(lastError));
+            line.Outcome("set-ro", ok);
             SetFileAttributesA(source, FILE_ATTRIBUTE_NORMAL);
             ok = TRY(CloseHandle(h));
-            line.Add(" close=%d/%lu", ok,
-                     static_cast<unsigned long>(lastError));
+            line.Outcome("close", ok);
             ok = TRY(CloseHandle(h));
-            line.Add(" close-again=%d/%lu", ok,
-                     static_cast<unsigned long>(lastError));
+            line.Outcome("close-again", ok);
             DeleteFileA(source);
             DeleteFileA(moved);
             DeleteFileA(copy);
