@@ -24,6 +24,7 @@
 #include "find_pattern.h"
 #include "host_calls.h"
 #include "host_files.h"
+#include "short_names.h"
 
 namespace fs = std::filesystem;
 
@@ -111,9 +112,16 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName,
     }
     std::unique_ptr<DIR, CloseDir> listing(w95::HostOpendir(dir->c_str()));
     if (!listing) {
-        SetLastError(errno == ENOENT || errno == ENOTDIR
-                         ? ERROR_PATH_NOT_FOUND
-                         : w95::ErrorFromErrno(errno));
+        // "C:\A.TXT\*": a file's name is no folder's.
+        const int failure = errno;
+        struct stat st {};
+        if (failure == ENOTDIR && w95::HostStat(dir->c_str(), &st) == 0 &&
+            !S_ISDIR(st.st_mode))
+            SetLastError(ERROR_INVALID_NAME);
+        else
+            SetLastError(failure == ENOENT || failure == ENOTDIR
+                             ? ERROR_PATH_NOT_FOUND
+                             : w95::ErrorFromErrno(failure));
         return INVALID_HANDLE_VALUE;
     }
 
@@ -128,7 +136,14 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName,
         search.found.push_back(data);
         return Found(std::move(search), lpFindFileData);
     }
-    std::vector<WIN32_FIND_DATAA> names;
+    // Every entry first: the short names of the long ones depend on the
+    // whole folder, and a pattern matches the long name or the short one.
+    struct Entry {
+        std::string hostName;
+        std::string name;
+        unsigned char type;
+    };
+    std::vector<Entry> entries;
     for (;;) {
         errno = 0;
         struct dirent *entry = w95::HostReaddir(listing.get());
@@ -142,16 +157,34 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName,
         if (hostName == "." || hostName == "..") continue;
         std::optional<std::string> name =
             w95::HostToAnsi(std::string(hostName));
-        if (!name || !w95::MatchesPattern(pattern, *name)) continue;
-        fs::path host = *dir / hostName;
-        bool link = entry->d_type == DT_LNK;
-        if (entry->d_type == DT_UNKNOWN) {
+        if (name)
+            entries.push_back({std::string(hostName), *name, entry->d_type});
+    }
+    std::vector<std::string> longNames;
+    longNames.reserve(entries.size());
+    for (const Entry &e : entries) longNames.push_back(e.name);
+    const std::vector<std::string> shortNames = w95::ShortNames(longNames);
+
+    std::vector<WIN32_FIND_DATAA> names;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry &entry = entries[i];
+        const std::string &alias = shortNames[i];
+        if (!w95::MatchesPattern(pattern, entry.name) &&
+            (alias.empty() || !w95::MatchesPattern(pattern, alias)))
+            continue;
+        fs::path host = *dir / entry.hostName;
+        bool link = entry.type == DT_LNK;
+        if (entry.type == DT_UNKNOWN) {
             struct stat st {};
             link =
                 w95::HostLstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
         }
         if (link && !w95::InsideMachine(host)) continue;
-        if (Describe(host, *name, &data, &error)) names.push_back(data);
+        if (Describe(host, entry.name, &data, &error)) {
+            std::memcpy(data.cAlternateFileName, alias.c_str(),
+                        alias.size() + 1);
+            names.push_back(data);
+        }
         if (error != ERROR_SUCCESS) {
             SetLastError(error);
             return INVALID_HANDLE_VALUE;

@@ -54,7 +54,32 @@ TEST_F(Find, NoMatchAndBadFolders) {
     machine.WriteFile("C:\\WINDOWS\\INF\\a.txt", "x");
     EXPECT_EQ(Names("C:\\WINDOWS\\INF\\oem*.inf"), (Texts{"error 2"}));
     EXPECT_EQ(Names("C:\\WINDOWS\\NONE\\*.inf"), (Texts{"error 3"}));
-    EXPECT_EQ(Names("C:\\WINDOWS\\INF\\a.txt\\*"), (Texts{"error 3"}));
+    EXPECT_EQ(Names("C:\\WINDOWS\\INF\\a.txt\\*"), (Texts{"error 123"}));
+    EXPECT_EQ(Names("C:\\WINDOWS\\INF\\a.txt\\SUB\\*"), (Texts{"error 3"}));
+}
+
+TEST_F(Find, LongNamesHaveShortNamesThatPatternsMatchToo) {
+    for (const char *name : {"Long File Name.text", "Long File Names.text",
+                             "a.txt", "SHORT.INF", "x.infx"})
+        machine.WriteFile(std::string("C:\\D\\") + name, "x");
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA("C:\\D\\*", &data);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    do {
+        found.push_back(std::string(data.cFileName) + "=" +
+                        data.cAlternateFileName);
+    } while (FindNextFileA(h, &data));
+    FindClose(h);
+    EXPECT_EQ(found,
+              (Texts{".=", "..=", "a.txt=", "Long File Name.text=LONGFI~1.TEX",
+                     "Long File Names.text=LONGFI~2.TEX",
+                     "SHORT.INF=", "x.infx=X~1.INF"}));
+    // "*.tex" and "*.inf" reach long names through their short ones.
+    EXPECT_EQ(Names("C:\\D\\*.tex"),
+              (Texts{"Long File Name.text", "Long File Names.text"}));
+    EXPECT_EQ(Names("C:\\D\\*.inf"), (Texts{"SHORT.INF", "x.infx"}));
+    EXPECT_EQ(Names("C:\\D\\longfi~2.tex"), (Texts{"Long File Names.text"}));
 }
 
 TEST_F(Find, DeviceNamesFindTheDeviceInAnyFolder) {
