@@ -141,10 +141,11 @@ bool CopyName(const std::string &name, LPSTR buffer, DWORD size) {
     return true;
 }
 
-// The empty class name of a key, into an optional class buffer.
-bool CopyEmptyClass(LPSTR lpClass, LPDWORD lpcchClass) {
+// The empty class name of a key, into an optional class buffer. A buffer
+// of no characters is too small for it, except where `emptyFits`.
+bool CopyEmptyClass(LPSTR lpClass, LPDWORD lpcchClass, bool emptyFits) {
     if (!lpClass || !lpcchClass) return true;
-    if (*lpcchClass < 1) return false;
+    if (*lpcchClass < 1) return emptyFits;
     lpClass[0] = '\0';
     *lpcchClass = 0;
     return true;
@@ -266,7 +267,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass,
     return Guarded([&]() -> LONG {
         std::shared_ptr<RegKey> key;
         if (LONG e = Resolve(hKey, false, &key)) return e;
-        if (!CopyEmptyClass(lpClass, lpcchClass)) return ERROR_MORE_DATA;
+        if (!CopyEmptyClass(lpClass, lpcchClass, true)) return ERROR_MORE_DATA;
         if (lpcSubKeys) *lpcSubKeys = (DWORD)key->Children().size();
         if (lpcbMaxSubKeyLen) {
             std::size_t longest = 0;
@@ -310,9 +311,10 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
     if (dwIndex >= key->Children().size()) return ERROR_NO_MORE_ITEMS;
     if (!lpName || !lpcchName) return ERROR_INVALID_PARAMETER;
     const std::string &name = key->Children()[dwIndex]->name;
+    if (lpClass && lpcchClass && *lpcchClass < 1) return ERROR_MORE_DATA;
     if (!CopyName(name, lpName, *lpcchName)) return ERROR_MORE_DATA;
     *lpcchName = (DWORD)name.size();
-    if (!CopyEmptyClass(lpClass, lpcchClass)) return ERROR_MORE_DATA;
+    CopyEmptyClass(lpClass, lpcchClass, false);
     if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{0, 0};
     return ERROR_SUCCESS;
 }
@@ -364,6 +366,7 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
     const w95::RegValue *v = key->FindValue(lpValueName ? lpValueName : "");
     if (!v) {
         if (lpType) *lpType = REG_NONE;
+        if (lpcbData) *lpcbData = 0;
         return ERROR_FILE_NOT_FOUND;
     }
     if (lpType) *lpType = v->type;

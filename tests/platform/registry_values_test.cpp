@@ -119,7 +119,7 @@ TEST_F(RegistryValuesTest, ShortBuffersGetTheSizeAndStayUntouched) {
         RegQueryValueExA(key, "Missing", nullptr, &type, (BYTE *)buf, &size),
         ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(type, (DWORD)REG_NONE);
-    EXPECT_EQ(size, 256u);
+    EXPECT_EQ(size, 0u);
 
     size = 0;
     EXPECT_EQ(RegQueryValueExA(key, "AdapterSettings", nullptr, nullptr,
