@@ -60,6 +60,7 @@ struct Machine {
 // first (SyncOpenFiles).
 struct OpenFile {
     int fd = -1;
+    bool isDevice = false;  // NUL, CON, ...: the host's null device
     bool canRead = false;
     bool canWrite = false;
     DWORD shareMode = 0;

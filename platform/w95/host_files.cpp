@@ -113,7 +113,24 @@ DWORD AttributesOf(const struct stat &st) {
     DWORD attributes =
         S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (IsReadOnly(st)) attributes |= FILE_ATTRIBUTE_READONLY;
+    if (S_ISREG(st.st_mode)) {
+        if (st.st_mode & kHiddenBit) attributes |= FILE_ATTRIBUTE_HIDDEN;
+        if (st.st_mode & kSystemBit) attributes |= FILE_ATTRIBUTE_SYSTEM;
+    }
     return attributes;
+}
+
+mode_t ModeWithAttributes(mode_t mode, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+    else
+        mode |= S_IWUSR;
+    if (!S_ISDIR(mode)) {
+        mode &= static_cast<mode_t>(~(kHiddenBit | kSystemBit));
+        if (attributes & FILE_ATTRIBUTE_HIDDEN) mode |= kHiddenBit;
+        if (attributes & FILE_ATTRIBUTE_SYSTEM) mode |= kSystemBit;
+    }
+    return mode;
 }
 
 FILETIME FileTimeFromTimespec(const struct timespec &ts) {

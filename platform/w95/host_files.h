@@ -55,9 +55,19 @@ inline bool IsReadOnly(const struct stat &st) {
     return (st.st_mode & S_IWUSR) == 0;
 }
 
-// Windows attributes of a host file: DIRECTORY, READONLY, and ARCHIVE for
-// files.
+// The hidden and system attributes of a file live in the group-execute and
+// other-execute bits of its host file, which nothing else of a Windows
+// machine uses. A folder keeps neither: its execute bits open it.
+constexpr mode_t kHiddenBit = S_IXGRP;
+constexpr mode_t kSystemBit = S_IXOTH;
+
+// Windows attributes of a host file: DIRECTORY, READONLY, and ARCHIVE,
+// HIDDEN and SYSTEM for files.
 DWORD AttributesOf(const struct stat &st);
+
+// The host mode of a file given `mode` and the Windows attributes it is to
+// have (READONLY, HIDDEN, SYSTEM; the others do not change it).
+mode_t ModeWithAttributes(mode_t mode, DWORD attributes);
 
 // FILETIME (100 ns since 1601, UTC) from and to host times.
 FILETIME FileTimeFromTimespec(const struct timespec &ts);

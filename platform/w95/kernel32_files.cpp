@@ -233,12 +233,40 @@ void WriteOutHandlesOf(const struct stat &st) {
     for (OpenFile *file : Files().All()) {
         if (file->device != st.st_dev || file->inode != st.st_ino) continue;
         if (DWORD e = file->WriteOut()) file->writeError = e;
+        file->readAhead.clear();
     }
 }
 
 bool EndsInSeparator(LPCSTR name) {
     size_t length = name != nullptr ? std::strlen(name) : 0;
     return length > 0 && (name[length - 1] == '\\' || name[length - 1] == '/');
+}
+
+// Whether a path names a device (NUL, CON, LPT1, ...), which every folder
+// has. The emulation's devices are all the null device: reads find nothing,
+// writes vanish.
+bool NamesDevice(LPCSTR name) {
+    DWORD error = 0;
+    std::optional<w95::WindowsPath> path = w95::ParseWindowsPath(name, &error);
+    return path && !path->parts.empty() && !path->trailingSeparator &&
+           w95::DeviceNameLength(path->parts.back()) != 0;
+}
+
+// A handle on a device.
+HANDLE OpenDevice(DWORD access, DWORD share) {
+    int fd = w95::HostOpen("/dev/null", O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        SetLastError(w95::ErrorFromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    auto file = std::make_unique<OpenFile>();
+    file->fd = fd;
+    file->isDevice = true;
+    file->canRead = (access & (GENERIC_READ | GENERIC_ALL)) != 0;
+    file->canWrite = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+    file->shareMode = share;
+    SetLastError(ERROR_SUCCESS);
+    return Files().Add(std::move(file));
 }
 
 }  // namespace
@@ -281,6 +309,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
     }
     (void)lpSecurityAttributes;
     (void)hTemplateFile;
+    if (NamesDevice(lpFileName))
+        return OpenDevice(dwDesiredAccess, dwShareMode);
     DWORD error = ERROR_SUCCESS;
     std::optional<HostEntry> entry = Lookup(lpFileName, &error);
     if (!entry) {
@@ -347,7 +377,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
     // without rights (an existence test) still is a real open file.
     flags |= wantWrite ? O_RDWR : O_RDONLY;
     mode_t mode =
-        (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+        w95::ModeWithAttributes(S_IFREG | 0666, dwFlagsAndAttributes) & 07777;
     int fd = w95::HostOpen(entry->path.c_str(), flags, mode);
     if (fd < 0) {
         SetLastError(w95::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
@@ -468,6 +498,10 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
         return FailWithLastError(ERROR_INVALID_PARAMETER);
     }
     if (!file->canWrite) return FailWithLastError(ERROR_ACCESS_DENIED);
+    if (file->isDevice) {
+        *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+        return TRUE;
+    }
     if (DWORD e = SyncSameFile(*file, false)) return FailWithLastError(e);
     if (DWORD e = file->writeError) {
         file->writeError = 0;
@@ -551,8 +585,9 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
     if (lpDistanceToMoveHigh != nullptr) {
         *lpDistanceToMoveHigh = static_cast<LONG>(target >> 32);
     }
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<DWORD>(target & 0xFFFFFFFF);
+    DWORD low = static_cast<DWORD>(target & 0xFFFFFFFF);
+    if (low == INVALID_SET_FILE_POINTER) SetLastError(ERROR_SUCCESS);
+    return low;
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
@@ -561,6 +596,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
     OpenFile *file = Files().Find(hFile);
     if (file == nullptr) return FailWithLastError(ERROR_INVALID_HANDLE);
     if (!file->canWrite) return FailWithLastError(ERROR_ACCESS_DENIED);
+    if (file->isDevice) return TRUE;
     if (DWORD e = SyncSameFile(*file, true)) return FailWithLastError(e);
     if (w95::HostFsync(file->fd) != 0)
         return FailWithLastError(WriteError(errno));
@@ -592,9 +628,11 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     if (lpFileSizeHigh != nullptr) {
         *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
     }
-    // Callers tell a size of 0xFFFFFFFF from a failure by GetLastError.
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<DWORD>(size & 0xFFFFFFFF);
+    // Callers tell a size of 0xFFFFFFFF from a failure by GetLastError;
+    // any other size leaves the last error as it was.
+    DWORD low = static_cast<DWORD>(size & 0xFFFFFFFF);
+    if (low == INVALID_FILE_SIZE) SetLastError(ERROR_SUCCESS);
+    return low;
 }
 
 BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime,
@@ -652,6 +690,10 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
                       FILE_SHARE_READ | FILE_SHARE_WRITE)) {
         return FailWithLastError(ERROR_SHARING_VIOLATION);
     }
+    // A copy to a device reads the source and keeps nothing of it.
+    if (NamesDevice(lpNewFileName)) return TRUE;
+    if (EndsInSeparator(lpNewFileName))
+        return FailWithLastError(ERROR_INVALID_NAME);
     std::optional<HostEntry> to = Lookup(lpNewFileName, &error);
     if (!to) return FailWithLastError(error);
     if (to->exists) {
@@ -659,10 +701,16 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
         if (S_ISDIR(to->st.st_mode) || w95::IsReadOnly(to->st)) {
             return FailWithLastError(ERROR_ACCESS_DENIED);
         }
-        // The source is open for reading while the target is rewritten.
-        if (w95::SameFile(from->st, to->st) || Files().IsOpen(to->st)) {
+        // The source is open for reading while the target is rewritten,
+        // for writing with others' reading and writing allowed: a target
+        // that other handles hold open is rewritten under them when they
+        // let others write.
+        if (w95::SameFile(from->st, to->st) ||
+            ShareConflict(to->st, false, true,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE)) {
             return FailWithLastError(ERROR_SHARING_VIOLATION);
         }
+        WriteOutHandlesOf(to->st);
     }
     WriteOutHandlesOf(from->st);
     DWORD result =
@@ -674,6 +722,10 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     if (DWORD e = w95::InjectedFault("DeleteFileA"))
         return FailWithLastError(e);
+    if (NamesDevice(lpFileName))
+        return FailWithLastError(ERROR_INVALID_PARAMETER);
+    if (EndsInSeparator(lpFileName))
+        return FailWithLastError(ERROR_INVALID_NAME);
     DWORD error = ERROR_SUCCESS;
     std::optional<HostEntry> entry = Lookup(lpFileName, &error);
     if (!entry) return FailWithLastError(error);
@@ -700,11 +752,15 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
     std::optional<w95::WindowsPath> source =
         w95::ParseWindowsPath(lpExistingFileName, &error);
     if (!source) return FailWithLastError(error);
-    // A drive's root is no entry that could move (it is the drive folder).
-    if (source->parts.empty()) return FailWithLastError(ERROR_ACCESS_DENIED);
+    // A drive's root is no entry that could move: it is in use.
+    if (source->parts.empty())
+        return FailWithLastError(ERROR_SHARING_VIOLATION);
     std::optional<HostEntry> from = Lookup(lpExistingFileName, &error);
     if (!from) return FailWithLastError(error);
     if (!from->exists) return FailWithLastError(ERROR_FILE_NOT_FOUND);
+    // A new name ending in a separator names a folder, never a file.
+    if (!S_ISDIR(from->st.st_mode) && EndsInSeparator(lpNewFileName))
+        return FailWithLastError(ERROR_DIRECTORY);
     std::optional<HostEntry> to = Lookup(lpNewFileName, &error);
     if (!to) return FailWithLastError(error);
     bool sameEntry = to->exists && w95::SameFile(from->st, to->st) &&
@@ -753,12 +809,8 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     std::optional<HostEntry> entry = Lookup(lpFileName, &error);
     if (!entry) return FailWithLastError(error);
     if (!entry->exists) return FailWithLastError(ERROR_FILE_NOT_FOUND);
-    mode_t mode = entry->st.st_mode & 07777;
-    if (dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-        mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
-    } else {
-        mode |= S_IWUSR;
-    }
+    mode_t mode =
+        w95::ModeWithAttributes(entry->st.st_mode, dwFileAttributes) & 07777;
     if (w95::HostChmod(entry->path.c_str(), mode) != 0) {
         return FailWithLastError(w95::ErrorFromErrno(errno));
     }
@@ -773,6 +825,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
         SetLastError(e);
         return INVALID_FILE_ATTRIBUTES;
     }
+    if (NamesDevice(lpFileName)) return FILE_ATTRIBUTE_ARCHIVE;
     DWORD error = ERROR_SUCCESS;
     std::optional<HostEntry> entry = Lookup(lpFileName, &error);
     if (!entry) {
@@ -781,6 +834,11 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     }
     if (!entry->exists) {
         SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    // "C:\FILE.TXT" is a folder's name: there is no such folder.
+    if (!S_ISDIR(entry->st.st_mode) && EndsInSeparator(lpFileName)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
     return w95::AttributesOf(entry->st);

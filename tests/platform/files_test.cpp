@@ -116,10 +116,11 @@ TEST_F(Files, MoveFileA) {
     EXPECT_EQ(machine.ReadFile("D:\\WIN.INI"), "copy");
     EXPECT_EQ(LastErrorAfter(MoveFileA("C:\\NONE", "C:\\X")),
               ERROR_FILE_NOT_FOUND);
-    // A drive's root stays where it is, whatever the target.
+    // A drive's root stays where it is, whatever the target: it is in use.
     EXPECT_EQ(LastErrorAfter(MoveFileA("C:\\", "D:\\OLDC")),
-              ERROR_ACCESS_DENIED);
-    EXPECT_EQ(LastErrorAfter(MoveFileA("D:", "C:\\OLDD")), ERROR_ACCESS_DENIED);
+              ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(LastErrorAfter(MoveFileA("D:", "C:\\OLDD")),
+              ERROR_SHARING_VIOLATION);
     EXPECT_TRUE(machine.Exists("C:\\WIN95"));
     EXPECT_FALSE(machine.Exists("D:\\OLDC"));
 }
@@ -281,11 +282,101 @@ TEST_F(Files, ShareModesOfOpenHandles) {
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
     CloseHandle(probe);
+
+    // A target open elsewhere is copied over when its handle lets others
+    // write, and that handle then reads the new bytes.
+    HANDLE shared = CreateFileA("C:\\B.INF", GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(shared, INVALID_HANDLE_VALUE);
+    char seen[8] = {};
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(shared, seen, 1, &read, nullptr));
+    EXPECT_TRUE(CopyFileA("C:\\MSHDC.INF", "C:\\B.INF", FALSE));
+    ASSERT_NE(SetFilePointer(shared, 0, nullptr, FILE_BEGIN),
+              INVALID_SET_FILE_POINTER);
+    ASSERT_TRUE(ReadFile(shared, seen, sizeof seen, &read, nullptr));
+    EXPECT_EQ(std::string(seen, read), "new");
+    CloseHandle(shared);
+    HANDLE reading = CreateFileA("C:\\B.INF", GENERIC_READ, FILE_SHARE_READ,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(LastErrorAfter(CopyFileA("C:\\MSHDC.INF", "C:\\B.INF", FALSE)),
+              ERROR_SHARING_VIOLATION);
+    // A size or a position other than 0xFFFFFFFF leaves the last error.
+    SetLastError(1234);
+    EXPECT_EQ(GetFileSize(reading, nullptr), 3u);
+    EXPECT_EQ(SetFilePointer(reading, 1, nullptr, FILE_BEGIN), 1u);
+    EXPECT_EQ(GetLastError(), 1234u);
+    CloseHandle(reading);
     // A trailing separator names a folder, never a file to create.
     EXPECT_EQ(CreateFileA("C:\\NEW.TXT\\", GENERIC_WRITE, 0, nullptr,
                           CREATE_ALWAYS, 0, nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_FALSE(machine.Exists("C:\\NEW.TXT"));
+}
+
+TEST_F(Files, DevicesTakeEveryWriteAndGiveNothing) {
+    machine.WriteFile("C:\\SRC.TXT", "source");
+    machine.MakeDirectory("C:\\DIR");
+    for (const char *name : {"NUL", "C:\\DIR\\nul.txt", "LPT1", "con"}) {
+        HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
+        DWORD done = 9;
+        EXPECT_TRUE(WriteFile(h, "abc", 3, &done, nullptr));
+        EXPECT_EQ(done, 3u);
+        char buffer[4];
+        EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &done, nullptr));
+        EXPECT_EQ(done, 0u);
+        EXPECT_TRUE(FlushFileBuffers(h));
+        EXPECT_EQ(GetFileSize(h, nullptr), 0u);
+        EXPECT_TRUE(CloseHandle(h));
+        EXPECT_EQ(GetFileAttributesA(name), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    }
+    EXPECT_TRUE(CopyFileA("C:\\SRC.TXT", "C:\\DIR\\NUL", FALSE));
+    EXPECT_EQ(LastErrorAfter(DeleteFileA("NUL")), ERROR_INVALID_PARAMETER);
+    // Nothing of them lies on the disk.
+    EXPECT_FALSE(machine.Exists("C:\\NUL"));
+    EXPECT_FALSE(machine.Exists("C:\\DIR\\NUL"));
+    EXPECT_FALSE(machine.Exists("C:\\DIR\\nul.txt"));
+}
+
+TEST_F(Files, AFileNameEndingInASeparatorNamesNoFile) {
+    machine.WriteFile("C:\\A.TXT", "a");
+    machine.MakeDirectory("C:\\DIR");
+    EXPECT_EQ(GetFileAttributesA("C:\\A.TXT\\"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(GetFileAttributesA("C:\\DIR\\"), DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(LastErrorAfter(CopyFileA("C:\\A.TXT", "C:\\B.TXT\\", FALSE)),
+              ERROR_INVALID_NAME);
+    EXPECT_EQ(LastErrorAfter(MoveFileA("C:\\A.TXT", "C:\\B.TXT\\")),
+              ERROR_DIRECTORY);
+    EXPECT_EQ(LastErrorAfter(DeleteFileA("C:\\A.TXT\\")), ERROR_INVALID_NAME);
+    EXPECT_EQ(machine.ReadFile("C:\\A.TXT"), "a");
+    EXPECT_FALSE(machine.Exists("C:\\B.TXT"));
+}
+
+TEST_F(Files, HiddenAndSystemAttributesStayWithTheFile) {
+    machine.WriteFile("C:\\A.TXT", "a");
+    ASSERT_TRUE(SetFileAttributesA(
+        "C:\\A.TXT", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_EQ(GetFileAttributesA("C:\\A.TXT"),
+              DWORD(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                    FILE_ATTRIBUTE_SYSTEM));
+    ASSERT_TRUE(CopyFileA("C:\\A.TXT", "C:\\B.TXT", FALSE));
+    EXPECT_EQ(GetFileAttributesA("C:\\B.TXT"), GetFileAttributesA("C:\\A.TXT"));
+    ASSERT_TRUE(SetFileAttributesA("C:\\A.TXT", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(GetFileAttributesA("C:\\A.TXT"), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    HANDLE h = CreateFileA("C:\\H.TXT", GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_HIDDEN, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    EXPECT_EQ(GetFileAttributesA("C:\\H.TXT"),
+              DWORD(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN));
+    // A folder keeps neither.
+    machine.MakeDirectory("C:\\DIR");
+    ASSERT_TRUE(SetFileAttributesA("C:\\DIR", FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(GetFileAttributesA("C:\\DIR"), DWORD(FILE_ATTRIBUTE_DIRECTORY));
 }
 
 TEST_F(Files, AttributesOfFilesAndFolders) {
