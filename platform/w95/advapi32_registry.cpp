@@ -366,7 +366,7 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
     const w95::RegValue *v = key->FindValue(lpValueName ? lpValueName : "");
     if (!v) {
         if (lpType) *lpType = REG_NONE;
-        if (lpcbData) *lpcbData = 0;
+        if (lpcbData && !lpData) *lpcbData = 0;
         return ERROR_FILE_NOT_FOUND;
     }
     if (lpType) *lpType = v->type;

@@ -724,8 +724,6 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         return FailWithLastError(e);
     if (NamesDevice(lpFileName))
         return FailWithLastError(ERROR_INVALID_PARAMETER);
-    if (EndsInSeparator(lpFileName))
-        return FailWithLastError(ERROR_INVALID_NAME);
     DWORD error = ERROR_SUCCESS;
     std::optional<HostEntry> entry = Lookup(lpFileName, &error);
     if (!entry) return FailWithLastError(error);
@@ -737,6 +735,9 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         if (S_ISDIR(entry->st.st_mode) || w95::IsReadOnly(entry->st)) {
             return FailWithLastError(ERROR_ACCESS_DENIED);
         }
+        // "C:\FILE.TXT\" names a folder, never the file.
+        if (EndsInSeparator(lpFileName))
+            return FailWithLastError(ERROR_INVALID_NAME);
         if (Files().IsOpen(entry->st))
             return FailWithLastError(ERROR_SHARING_VIOLATION);
     }

@@ -352,6 +352,8 @@ TEST_F(Files, AFileNameEndingInASeparatorNamesNoFile) {
     EXPECT_EQ(LastErrorAfter(MoveFileA("C:\\A.TXT", "C:\\B.TXT\\")),
               ERROR_DIRECTORY);
     EXPECT_EQ(LastErrorAfter(DeleteFileA("C:\\A.TXT\\")), ERROR_INVALID_NAME);
+    EXPECT_EQ(LastErrorAfter(DeleteFileA("C:\\DIR\\")), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(LastErrorAfter(DeleteFileA("C:\\")), ERROR_ACCESS_DENIED);
     EXPECT_EQ(machine.ReadFile("C:\\A.TXT"), "a");
     EXPECT_FALSE(machine.Exists("C:\\B.TXT"));
 }

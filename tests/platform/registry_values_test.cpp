@@ -119,6 +119,10 @@ TEST_F(RegistryValuesTest, ShortBuffersGetTheSizeAndStayUntouched) {
         RegQueryValueExA(key, "Missing", nullptr, &type, (BYTE *)buf, &size),
         ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(type, (DWORD)REG_NONE);
+    EXPECT_EQ(size, 256u);
+    EXPECT_EQ(
+        RegQueryValueExA(key, "Missing", nullptr, nullptr, nullptr, &size),
+        ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(size, 0u);
 
     size = 0;
