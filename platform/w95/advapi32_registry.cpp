@@ -39,7 +39,9 @@ std::shared_ptr<RegKey> EmptyKey() {
 }
 
 // The key of a handle. A predefined alias whose key does not exist yet
-// gives the empty key, or, with `create`, has its key made.
+// gives the empty key, or, with `create`, has its key made. A handle that
+// names no open key, NULL among them, is a bad key to Windows 95's
+// registry.
 LONG Resolve(HKEY handle, bool create, std::shared_ptr<RegKey> *key) {
     if (std::optional<w95::RegRoot> root = w95::RegRootOfHandle(handle)) {
         RegKey *k = w95::MachineRegistry().RootKey(*root, create);
@@ -48,7 +50,7 @@ LONG Resolve(HKEY handle, bool create, std::shared_ptr<RegKey> *key) {
     }
     LONG error;
     *key = w95::MachineRegistry().KeyOfHandle(handle, &error);
-    return error;
+    return error == ERROR_INVALID_HANDLE ? ERROR_BADKEY : error;
 }
 
 // A new handle to the key of `handle` (an empty subkey name). An alias
@@ -202,8 +204,11 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
 LONG WINAPI RegCloseKey(HKEY hKey) {
     if (DWORD e = w95::InjectedFault("RegCloseKey")) return (LONG)e;
     if (w95::RegRootOfHandle(hKey)) return ERROR_SUCCESS;
-    return w95::MachineRegistry().CloseHandle(hKey) ? ERROR_SUCCESS
-                                                    : ERROR_INVALID_HANDLE;
+    // Closing a handle again does no harm on Windows 95.
+    w95::Registry &registry = w95::MachineRegistry();
+    return registry.CloseHandle(hKey) || registry.WasGivenOut(hKey)
+               ? ERROR_SUCCESS
+               : ERROR_BADKEY;
 }
 
 // Puts the whole registry on disk, as a flush of the hive does: registry.reg

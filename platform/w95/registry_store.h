@@ -112,6 +112,12 @@ class Registry {
     // ERROR_INVALID_HANDLE or ERROR_KEY_DELETED otherwise.
     std::shared_ptr<RegKey> KeyOfHandle(HKEY handle, LONG *error) const;
     bool CloseHandle(HKEY handle);
+    // Whether `handle` was given out by OpenHandle, open or closed since.
+    bool WasGivenOut(HKEY handle) const {
+        std::uintptr_t value = reinterpret_cast<std::uintptr_t>(handle);
+        return value >= kFirstHandle && value < nextHandle_ &&
+               (value - kFirstHandle) % 4 == 0;
+    }
 
   private:
     void Changed() { ++changes_; }
@@ -135,7 +141,8 @@ class Registry {
     unsigned long long writtenChanges_ = 0;  // changes_ at load or write
     std::size_t textSize_ = 0;  // of registry.reg as last read or written
     std::unordered_map<std::uintptr_t, std::weak_ptr<RegKey>> handles_;
-    std::uintptr_t nextHandle_ = 0x1000;
+    static constexpr std::uintptr_t kFirstHandle = 0x1000;
+    std::uintptr_t nextHandle_ = kFirstHandle;
 
     RegistryWrite write_ = RegistryWrite::AtExit;
     std::filesystem::path logFile_;  // empty until loaded from a file
