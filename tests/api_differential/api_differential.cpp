@@ -62,6 +62,12 @@ class Line {
         return Add(" err=%lu", static_cast<unsigned long>(lastError));
     }
     Line &RetErr(long value) { return Ret(value).Err(); }
+    // Where a string call's result points: at `buffer`, elsewhere or NULL.
+    Line &RetIn(const char *result, const char *buffer) {
+        return Add(" ret=%s", result == buffer ? "dst"
+                              : result         ? "other"
+                                               : "NULL");
+    }
     // A result and its last error as one word: name=result/error.
     Line &Outcome(const char *name, long value) {
         if (lastError == kSentinel) return Add(" %s=%ld/unset", name, value);
@@ -237,17 +243,11 @@ void Strings() {
     Fill(buffer, sizeof buffer);
     LPSTR r = TRY(lstrcpyA(buffer, "hello"));
     Line("lstrcpy.plain")
-        .Add(" ret=%s", r == buffer ? "dst"
-                        : r         ? "other"
-                                    : "NULL")
+        .RetIn(r, buffer)
         .Err()
         .Bytes("buf", buffer, sizeof buffer);
     r = TRY(lstrcpyA(buffer, nullptr));
-    Line("lstrcpy.null-src")
-        .Add(" ret=%s", r == buffer ? "dst"
-                        : r         ? "other"
-                                    : "NULL")
-        .Err();
+    Line("lstrcpy.null-src").RetIn(r, buffer).Err();
     r = TRY(lstrcpyA(nullptr, "x"));
     Line("lstrcpy.null-dst").Add(" ret=%s", r ? "other" : "NULL").Err();
 
@@ -257,19 +257,10 @@ void Strings() {
         r = TRY(lstrcpynA(buffer, "hello", n));
         char id[32];
         std::snprintf(id, sizeof id, "lstrcpyn.%d", n);
-        Line(id)
-            .Add(" ret=%s", r == buffer ? "dst"
-                            : r         ? "other"
-                                        : "NULL")
-            .Err()
-            .Bytes("buf", buffer, sizeof buffer);
+        Line(id).RetIn(r, buffer).Err().Bytes("buf", buffer, sizeof buffer);
     }
     r = TRY(lstrcpynA(buffer, nullptr, 4));
-    Line("lstrcpyn.null-src")
-        .Add(" ret=%s", r == buffer ? "dst"
-                        : r         ? "other"
-                                    : "NULL")
-        .Err();
+    Line("lstrcpyn.null-src").RetIn(r, buffer).Err();
     r = TRY(lstrcpynA(nullptr, "x", 4));
     Line("lstrcpyn.null-dst").Add(" ret=%s", r ? "other" : "NULL").Err();
 
@@ -277,9 +268,7 @@ void Strings() {
     lstrcpyA(buffer, "ab");
     r = TRY(lstrcatA(buffer, "cd"));
     Line("lstrcat.plain")
-        .Add(" ret=%s", r == buffer ? "dst"
-                        : r         ? "other"
-                                    : "NULL")
+        .RetIn(r, buffer)
         .Err()
         .Bytes("buf", buffer, sizeof buffer);
     r = TRY(lstrcatA(buffer, ""));
@@ -288,11 +277,7 @@ void Strings() {
         .Err()
         .Bytes("buf", buffer, sizeof buffer);
     r = TRY(lstrcatA(buffer, nullptr));
-    Line("lstrcat.null-src")
-        .Add(" ret=%s", r == buffer ? "dst"
-                        : r         ? "other"
-                                    : "NULL")
-        .Err();
+    Line("lstrcat.null-src").RetIn(r, buffer).Err();
     r = TRY(lstrcatA(nullptr, "x"));
     Line("lstrcat.null-dst").Add(" ret=%s", r ? "other" : "NULL").Err();
 
