@@ -180,6 +180,15 @@ struct Faults {
     std::vector<FaultRule> plan;
     std::array<bool, kCallCount> planned{};          // by Call: a rule names it
     std::array<unsigned long, kCallCount> counts{};  // calls so far, by Call
+    // W95_CUT_EVERY: the kinds of cut made before every call the plan does
+    // not name, each in a child of its own (fault_injection.h).
+    std::vector<FaultKind> cutKinds;
+    std::string cutFolder;  // W95_CUT_OUT: where the cuts' images go
+    int cutIndex = -1;      // cuts.txt in it, open for appending
+    // What the machine was at the last cuts (see CutBefore): a cut at a
+    // call that finds it the same leaves the same machine.
+    std::optional<std::uint64_t> cutMark;
+    std::string lastCut;  // "CALL@N" of those cuts
 };
 
 // What a box gets once W95_ANSWERS has run out.

@@ -3,12 +3,15 @@
 // errnos they take.
 #include "fault_injection.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string_view>
-#include <unistd.h>
 #include <vector>
 
 #include "emulated_process.h"
@@ -411,15 +414,18 @@ void SetFaultPlan(const std::string &list) {
     std::vector<FaultRule> rules;
     for (std::string_view entry : PlanEntries(list, "W95_FAIL"))
         rules.push_back(ParseRule(entry));
-    Faults faults;
+    Faults &faults = Process().faults;
+    faults.planned = {};
+    faults.counts = {};
     bool powerLoss = false;
     for (const FaultRule &rule : rules) {
         faults.planned[static_cast<std::size_t>(rule.call)] = true;
         powerLoss = powerLoss || (rule.kind != FaultKind::Error &&
                                   rule.kind != FaultKind::Crash);
     }
+    for (FaultKind kind : faults.cutKinds)
+        powerLoss = powerLoss || kind != FaultKind::Crash;
     faults.plan = std::move(rules);
-    Process().faults = std::move(faults);
     // What the disk keeps is worked out only when a power loss needs it.
     Process().disk.SetOn(powerLoss);
 }
@@ -431,7 +437,100 @@ void SetHostFaultPlan(const std::string &list) {
     SetHostFaultRules(std::move(rules), RecordHostFault);
 }
 
+void SetCutEvery(const std::string &kinds, const std::string &folder) {
+    Faults &faults = Process().faults;
+    if (faults.cutIndex >= 0) ::close(faults.cutIndex);
+    faults.cutKinds.clear();
+    faults.cutIndex = -1;
+    for (std::string_view entry : PlanEntries(kinds, "W95_CUT_EVERY")) {
+        std::optional<FaultKind> kind = EndingFaultNamed(entry);
+        if (!kind)
+            throw EmulatorFailure("W95_CUT_EVERY: '" + std::string(entry) +
+                                  "': a kind of cut must be " +
+                                  EndingFaultList());
+        faults.cutKinds.push_back(*kind);
+    }
+    if (faults.cutKinds.empty()) return;
+    if (!ActiveMemoryDisk())
+        throw EmulatorFailure("W95_CUT_EVERY needs a machine held in memory");
+    if (folder.empty())
+        throw EmulatorFailure("W95_CUT_EVERY needs W95_CUT_OUT, a folder");
+    faults.cutFolder = folder;
+    const std::string index = folder + "/cuts.txt";
+    faults.cutIndex =
+        ::open(index.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (faults.cutIndex < 0)
+        throw EmulatorFailure("W95_CUT_OUT: cannot write " + index);
+    for (FaultKind kind : faults.cutKinds)
+        if (kind != FaultKind::Crash) Process().disk.SetOn(true);
+}
+
+void CutBefore(Call call, unsigned long n) {
+    Faults &faults = Process().faults;
+    const std::string callName(InfoOf(call).name);
+    const std::string where = callName + "@" + std::to_string(n);
+    // A cut leaves what the disk holds, what of it is durable, and what the
+    // program wrote that still waits in its handles; when none of them
+    // changed since the last cuts, neither does the machine a cut leaves,
+    // and the line names those cuts instead of a child.
+    // (This call is counted already, and has not run.)
+    const std::uint64_t mark =
+        ActiveMemoryDisk()->Changes() +
+        faults.counts[static_cast<std::size_t>(Call::WriteFile)] -
+        (call == Call::WriteFile ? 1 : 0);
+    if (faults.cutMark == mark) {
+        std::string lines;
+        for (FaultKind kind : faults.cutKinds) {
+            const std::string name(NameOf(kind));
+            lines +=
+                where + "=" + name + " " + faults.lastCut + "=" + name + "\n";
+        }
+        if (::write(faults.cutIndex, lines.data(), lines.size()) !=
+            static_cast<ssize_t>(lines.size()))
+            EmulatorError("W95_CUT_OUT: cannot write " + faults.cutFolder +
+                          "/cuts.txt");
+        return;
+    }
+    faults.cutMark = mark;
+    faults.lastCut = where;
+    // Nothing buffered of the run may be written a second time by a child.
+    std::fflush(nullptr);
+    for (FaultKind kind : faults.cutKinds) {
+        const std::string cut = where + "=" + std::string(NameOf(kind));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // The cut leaves its image and nothing else: the run's
+            // transcript and standard error stay the run's.
+            (void)Process().transcript.release();
+            faults.cutKinds.clear();
+            if (int null = ::open("/dev/null", O_WRONLY); null >= 0)
+                ::dup2(null, STDERR_FILENO);
+            try {
+                SetImageOut(faults.cutFolder + "/" + cut + ".img");
+                EndProcess(kind, callName, n);
+            } catch (...) {
+                _exit(3);
+            }
+        }
+        int status = 0;
+        int code = 3;
+        if (child > 0) {
+            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            code = WIFEXITED(status)     ? WEXITSTATUS(status)
+                   : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                         : 3;
+        }
+        const std::string line = cut + " " + std::to_string(code) + "\n";
+        if (::write(faults.cutIndex, line.data(), line.size()) !=
+            static_cast<ssize_t>(line.size()))
+            EmulatorError("W95_CUT_OUT: cannot write " + faults.cutFolder +
+                          "/cuts.txt");
+    }
+}
+
 void ResetFaults() {
+    if (Process().faults.cutIndex >= 0) ::close(Process().faults.cutIndex);
     Process().faults = Faults{};
     SetHostFaultRules({}, nullptr);
 }

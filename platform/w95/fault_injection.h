@@ -45,6 +45,23 @@ void SetFaultPlan(const std::string &list);
 // write-back.
 DWORD PlannedFault(Call call, unsigned long n);
 
+// W95_CUT_EVERY=KINDS and W95_CUT_OUT=DIR: the cuts of a whole run at once.
+// KINDS is a comma-separated list of "crash", "powerloss", "powerloss-meta"
+// and "powerloss-torn". Before every call that the fault plan does not name,
+// the run forks once for each kind, and the child ends as the planned cut
+// CALL@N=KIND would end the run, leaving the machine's image in
+// DIR/CALL@N=KIND.img and no events; the run itself goes on as if nothing
+// happened. Each cut adds a line "CALL@N=KIND CODE" to DIR/cuts.txt, CODE
+// being the child's exit code (137 for a cut, 3 for an emulator error), or
+// "CALL@N=KIND CALL2@M=KIND" when no child was needed: nothing that a cut
+// leaves changed since the cut CALL2@M=KIND, whose machine this one is.
+// The machine must be held in memory (memory_disk.h). Empty KINDS: none.
+// Throws EmulatorFailure naming a bad kind or a folder it cannot write.
+void SetCutEvery(const std::string &kinds, const std::string &folder);
+
+// Makes the cuts of W95_CUT_EVERY before call number `n` of `call`.
+void CutBefore(Call call, unsigned long n);
+
 // Counts this call of `call` and tells whether it must fail. Returns the
 // error code to fail with (recorded as a Fault event), or 0 to run the call.
 // A planned crash or power loss ends the process here, at once, with no
@@ -63,7 +80,9 @@ inline DWORD InjectedFault(CallName name) {
     Faults &faults = Process().faults;
     const std::size_t index = static_cast<std::size_t>(name.call());
     const unsigned long n = ++faults.counts[index];
-    return faults.planned[index] ? PlannedFault(name.call(), n) : 0;
+    if (faults.planned[index]) return PlannedFault(name.call(), n);
+    if (!faults.cutKinds.empty()) CutBefore(name.call(), n);
+    return 0;
 }
 
 // The errno of a name ("EIO", in any case); nullopt for a name the table

@@ -239,6 +239,8 @@ MemoryDisk::OpenFile *MemoryDisk::File(int fd) {
 }
 
 int MemoryDisk::Open(const char *path, int flags, mode_t mode) {
+    if (flags & (O_CREAT | O_TRUNC)) ++changes_;
+
     std::optional<Place> place = Locate(path);
     if (!place) return -1;
     const int access = flags & O_ACCMODE;
@@ -291,6 +293,8 @@ ssize_t MemoryDisk::Read(int fd, void *buffer, std::size_t count) {
 
 ssize_t MemoryDisk::Pwrite(int fd, const void *buffer, std::size_t count,
                            off_t offset) {
+    ++changes_;
+
     OpenFile *file = File(fd);
     if (!file) return -1;
     if (file->access == O_RDONLY) return Fail(EBADF);
@@ -317,7 +321,10 @@ ssize_t MemoryDisk::Write(int fd, const void *buffer, std::size_t count) {
     return n;
 }
 
-int MemoryDisk::Sync(int fd) { return File(fd) ? 0 : -1; }
+int MemoryDisk::Sync(int fd) {
+    ++changes_;  // what the disk model counts as durable
+    return File(fd) ? 0 : -1;
+}
 
 int MemoryDisk::Close(int fd) {
     if (files_.erase(fd) == 0) return Fail(EBADF);
@@ -325,6 +332,8 @@ int MemoryDisk::Close(int fd) {
 }
 
 int MemoryDisk::Rename(const char *from, const char *to) {
+    ++changes_;
+
     std::optional<Place> source = Locate(from);
     if (!source) return -1;
     if (!source->node) return Fail(ENOENT);
@@ -362,6 +371,8 @@ int MemoryDisk::Rename(const char *from, const char *to) {
 }
 
 int MemoryDisk::Unlink(const char *path) {
+    ++changes_;
+
     std::optional<Place> place = Locate(path);
     if (!place) return -1;
     if (!place->node) return Fail(ENOENT);
@@ -375,6 +386,8 @@ int MemoryDisk::Unlink(const char *path) {
 }
 
 int MemoryDisk::Mkdir(const char *path, mode_t mode) {
+    ++changes_;
+
     std::optional<Place> place = Locate(path);
     if (!place) return -1;
     if (place->node) return Fail(EEXIST);
@@ -385,6 +398,8 @@ int MemoryDisk::Mkdir(const char *path, mode_t mode) {
 }
 
 int MemoryDisk::Rmdir(const char *path) {
+    ++changes_;
+
     std::optional<Place> place = Locate(path);
     if (!place) return -1;
     if (!place->node) return Fail(ENOENT);
@@ -441,6 +456,8 @@ int MemoryDisk::Fstat(int fd, struct stat *st) {
 }
 
 int MemoryDisk::Ftruncate(int fd, off_t length) {
+    ++changes_;
+
     OpenFile *file = File(fd);
     if (!file) return -1;
     if (length < 0 || file->access == O_RDONLY || file->node->folder)
@@ -451,6 +468,8 @@ int MemoryDisk::Ftruncate(int fd, off_t length) {
 }
 
 int MemoryDisk::Futimens(int fd, const struct timespec times[2]) {
+    ++changes_;
+
     OpenFile *file = File(fd);
     if (!file) return -1;
     const struct timespec now = Now();
@@ -465,6 +484,8 @@ int MemoryDisk::Futimens(int fd, const struct timespec times[2]) {
 }
 
 int MemoryDisk::Fchmod(int fd, mode_t mode) {
+    ++changes_;
+
     OpenFile *file = File(fd);
     if (!file) return -1;
     file->node->mode = mode & 07777;
@@ -473,6 +494,8 @@ int MemoryDisk::Fchmod(int fd, mode_t mode) {
 }
 
 int MemoryDisk::Chmod(const char *path, mode_t mode) {
+    ++changes_;
+
     NodePtr node = Find(path);
     if (!node) return -1;
     node->mode = mode & 07777;
@@ -560,6 +583,85 @@ std::string MemoryDisk::Image() const {
                 name.empty() ? it->first : name + "/" + it->first,
                 it->second.get());
     }
+    return out;
+}
+
+namespace {
+
+void PutEntry(std::string &out, char kind, const std::string &name,
+              const struct stat &st) {
+    out += kind;
+    PutNumber(out, name.size(), 4);
+    out += name;
+    PutNumber(out, st.st_mode & 07777, 4);
+    PutNumber(out, static_cast<std::uint64_t>(Nanoseconds(st.st_atim)), 8);
+    PutNumber(out, static_cast<std::uint64_t>(Nanoseconds(st.st_mtim)), 8);
+}
+
+// A host file's bytes, read past the emulation's host calls.
+std::optional<std::string> ReadHostBytes(const std::string &path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string data;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        data.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return data;
+}
+
+void PutFolder(std::string &out, const std::string &root,
+               const std::string &name) {
+    const std::string path = name.empty() ? root : root + "/" + name;
+    std::vector<std::string> names;
+    if (DIR *dir = ::opendir(path.c_str())) {
+        while (const struct dirent *entry = ::readdir(dir))
+            if (std::string_view(entry->d_name) != "." &&
+                std::string_view(entry->d_name) != "..")
+                names.emplace_back(entry->d_name);
+        ::closedir(dir);
+    } else {
+        throw EmulatorFailure("cannot read the folder " + path);
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string &part : names) {
+        const std::string inner = name.empty() ? part : name + "/" + part;
+        const std::string full = root + "/" + inner;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) != 0)
+            throw EmulatorFailure("cannot read " + full);
+        if (S_ISDIR(st.st_mode)) {
+            PutEntry(out, 'D', inner, st);
+            PutFolder(out, root, inner);
+        } else if (S_ISREG(st.st_mode)) {
+            std::optional<std::string> data = ReadHostBytes(full);
+            if (!data) throw EmulatorFailure("cannot read " + full);
+            PutEntry(out, 'F', inner, st);
+            PutNumber(out, data->size(), 8);
+            out += *data;
+        } else {
+            throw EmulatorFailure(full + " is neither a file nor a folder");
+        }
+    }
+}
+
+}  // namespace
+
+std::string ImageOfFolder(const std::string &root) {
+    std::string out(kImageMagic);
+    struct stat st {};
+    if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw EmulatorFailure("no machine folder " + root);
+    PutEntry(out, 'D', "", st);
+    PutFolder(out, root, "");
     return out;
 }
 

@@ -22,6 +22,7 @@
 #include <time.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -75,6 +76,9 @@ class MemoryDisk {
 
     // The image of what the disk holds now.
     std::string Image() const;
+    // How many calls so far may have changed what the disk holds, or what
+    // of it is durable: two equal counts mean the same disk.
+    std::uint64_t Changes() const { return changes_; }
 
   private:
     static constexpr int kFirstFd = 1 << 20;
@@ -109,7 +113,12 @@ class MemoryDisk {
     int nextFd_ = kFirstFd;
     std::map<int, OpenFile> files_;
     std::set<Listing *> listings_;
+    std::uint64_t changes_ = 0;
 };
+
+// The image of the host folder `root` and all it holds (folders and regular
+// files; anything else is an EmulatorFailure, as is a file it cannot read).
+std::string ImageOfFolder(const std::string &root);
 
 // The memory disk of this run, or null when the machine is a folder.
 MemoryDisk *ActiveMemoryDisk();

@@ -187,8 +187,19 @@ int main(int argc, char **argv) {
                                            imageIn);
             w95::UseMemoryDisk(
                 std::make_unique<w95::MemoryDisk>(machine, *image));
+        } else if (!Environment("W95_CUT_EVERY").empty()) {
+            // The cuts of a whole run fork it: each must find the machine
+            // as it was at its call, which only a machine in memory gives.
+            // The folder itself is left as it is.
+            machine = std::filesystem::absolute(machine).lexically_normal();
+            while (machine.size() > 1 && machine.back() == '/')
+                machine.pop_back();
+            w95::UseMemoryDisk(std::make_unique<w95::MemoryDisk>(
+                machine, w95::ImageOfFolder(machine)));
         }
         w95::SetFaultPlan(Environment("W95_FAIL"));
+        w95::SetCutEvery(Environment("W95_CUT_EVERY"),
+                         Environment("W95_CUT_OUT"));
         w95::SetHostFaultPlan(Environment("W95_HOST_FAIL"));
         w95::SetScriptedAnswers(Environment("W95_ANSWERS"));
         w95::SetUnanswered(Environment("W95_UNANSWERED"));
