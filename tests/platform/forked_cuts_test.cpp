@@ -81,9 +81,8 @@ std::vector<Cut> ReadCuts(const fs::path &folder) {
     std::ifstream in(folder / "cuts.txt");
     std::string name, result;
     while (in >> name >> result)
-        cuts.push_back({name, result.find('@') == std::string::npos
-                                  ? name
-                                  : result});
+        cuts.push_back(
+            {name, result.find('@') == std::string::npos ? name : result});
     return cuts;
 }
 
