@@ -184,7 +184,7 @@ struct Faults {
     // not name, each in a child of its own (fault_injection.h).
     std::vector<FaultKind> cutKinds;
     std::string cutFolder;  // W95_CUT_OUT: where the cuts' images go
-    int cutIndex = -1;      // cuts.txt in it, open for appending
+    int cutIndex = -1;      // cuts.txt in it, begun afresh by the run
     // What the machine was at the last cuts (see CutBefore): a cut at a
     // call that finds it the same leaves the same machine.
     std::optional<std::uint64_t> cutMark;

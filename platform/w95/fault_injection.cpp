@@ -458,7 +458,7 @@ void SetCutEvery(const std::string &kinds, const std::string &folder) {
     faults.cutFolder = folder;
     const std::string index = folder + "/cuts.txt";
     faults.cutIndex =
-        ::open(index.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        ::open(index.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (faults.cutIndex < 0)
         throw EmulatorFailure("W95_CUT_OUT: cannot write " + index);
     for (FaultKind kind : faults.cutKinds)

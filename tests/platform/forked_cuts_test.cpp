@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -92,8 +93,9 @@ TEST(ForkedCuts, EachCutLeavesWhatAFreshRunCutThereLeaves) {
     SetupMachine machine;
     machine.WriteMachineIni("[machine]\nRegistryWrite=each\n");
     const Entries before = FolderEntries(machine.Directory());
-    const fs::path out = machine.Directory().parent_path() / "cuts";
-    fs::create_directory(out);
+    std::string folder = (fs::temp_directory_path() / "cuts-XXXXXX").string();
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    const fs::path out = folder;
     scenario::RunOptions options{
         .answers = "yes,no",
         .unanswered = "default",
@@ -122,11 +124,12 @@ TEST(ForkedCuts, EachCutLeavesWhatAFreshRunCutThereLeaves) {
 
     // A spread of cuts, forked and named, against runs of their own.
     for (std::size_t i = 0; i < cuts.size(); i += cuts.size() / 23) {
-        SCOPED_TRACE(cuts[i].name);
+        SCOPED_TRACE(cuts[i].name + " (the machine of " + cuts[i].image + ")");
         SetupMachine fresh;
         fresh.WriteMachineIni("[machine]\nRegistryWrite=each\n");
         fresh.Setup("", "yes,no", cuts[i].name);
         EXPECT_EQ(ImageEntries(out / (cuts[i].image + ".img")),
                   FolderEntries(fresh.Directory()));
     }
+    fs::remove_all(out);
 }
