@@ -251,10 +251,7 @@ void DiskCache::LosePower(PowerLossKind kind, const fs::path &root) {
         for (std::size_t i = ops_.size(); i-- > 0;)
             if (!Durable(i)) Undo(ops_[i]);
     }
-    bool changed = std::any_of(files_.begin(), files_.end(), [](auto &file) {
-        return !file.second.pending.empty();
-    });
-    if (!changed) return;
+    if (!DataPending()) return;
     std::map<FileId, fs::path> found = DriveFiles(root);
     for (auto &[id, file] : files_) {
         auto where = found.find(id);
@@ -262,6 +259,17 @@ void DiskCache::LosePower(PowerLossKind kind, const fs::path &root) {
         Rewrite(where->second,
                 BytesAfter(kind, std::move(file.durable), file.pending));
     }
+}
+
+bool DiskCache::DataPending() const {
+    return std::any_of(files_.begin(), files_.end(),
+                       [](auto &file) { return !file.second.pending.empty(); });
+}
+
+bool DiskCache::DirectoryOpsPending() const {
+    for (std::size_t i = 0; i < ops_.size(); ++i)
+        if (!Durable(i)) return true;
+    return false;
 }
 
 std::string DiskCache::BytesAfter(PowerLossKind kind, std::string durable,

@@ -91,6 +91,12 @@ class DiskCache {
     // the first half of its pending bytes, rounded down to a multiple of
     // 512). The process is to end right after.
     void LosePower(PowerLossKind kind, const std::filesystem::path &root);
+    // Whether a file holds bytes that a power loss would take back, and
+    // whether a directory operation is not yet durable: without the first,
+    // a power loss of any kind but Meta leaves what the cache holds, and
+    // without the second, Meta leaves what DataOnly leaves.
+    bool DataPending() const;
+    bool DirectoryOpsPending() const;
 
     // A file's bytes after a power loss of `kind`, from its durable bytes
     // and its pending changes in order.

@@ -308,6 +308,8 @@ int RunExitCode(int status);
 // when the process ends, normally or by an injected crash. A failed write
 // is reported by the handle's next call.
 void SyncOpenFiles();
+// Whether an open file's write-behind buffer holds bytes.
+bool WritesWaiting();
 
 // Starts a new process: no machine, no open handles or memory, no fault
 // plan, no answers, no transcript, an empty registry. Tests call it before

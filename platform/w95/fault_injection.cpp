@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -465,6 +466,55 @@ void SetCutEvery(const std::string &kinds, const std::string &folder) {
         if (kind != FaultKind::Crash) Process().disk.SetOn(true);
 }
 
+namespace {
+
+// Which kinds of cut leave one machine, now: a power loss takes back only
+// what is not durable. Without bytes waiting in a handle or in the cache,
+// a power loss leaves what a crash leaves; without directory operations
+// that are not durable, Meta leaves what DataOnly leaves. Torn is taken
+// apart from DataOnly whenever bytes wait, though half of them may round
+// down to none.
+struct CutClasses {
+    int powerLoss = 0;  // DataOnly's class
+    int torn = 0;
+    int meta = 0;
+
+    int Of(FaultKind kind) const {
+        switch (kind) {
+            case FaultKind::PowerLoss:
+                return powerLoss;
+            case FaultKind::PowerLossTorn:
+                return torn;
+            case FaultKind::PowerLossMeta:
+                return meta;
+            default:
+                return 0;
+        }
+    }
+};
+
+// Adds lines to the W95_CUT_OUT index.
+void WriteCutLines(const std::string &lines) {
+    const Faults &faults = Process().faults;
+    if (::write(faults.cutIndex, lines.data(), lines.size()) !=
+        static_cast<ssize_t>(lines.size()))
+        EmulatorError("W95_CUT_OUT: cannot write " + faults.cutFolder +
+                      "/cuts.txt");
+}
+
+CutClasses ClassesOfCuts() {
+    CutClasses classes;
+    const DiskCache *disk = TrackedDisk();
+    if (!disk) return {1, 2, 3};  // no model: nothing is known alike
+    const bool dataPending = WritesWaiting() || disk->DataPending();
+    classes.powerLoss = dataPending ? 1 : 0;
+    classes.torn = dataPending ? 2 : 0;
+    classes.meta = disk->DirectoryOpsPending() ? 3 : classes.powerLoss;
+    return classes;
+}
+
+}  // namespace
+
 void CutBefore(Call call, unsigned long n) {
     Faults &faults = Process().faults;
     const std::string callName(InfoOf(call).name);
@@ -485,18 +535,28 @@ void CutBefore(Call call, unsigned long n) {
             lines +=
                 where + "=" + name + " " + faults.lastCut + "=" + name + "\n";
         }
-        if (::write(faults.cutIndex, lines.data(), lines.size()) !=
-            static_cast<ssize_t>(lines.size()))
-            EmulatorError("W95_CUT_OUT: cannot write " + faults.cutFolder +
-                          "/cuts.txt");
+        WriteCutLines(lines);
         return;
     }
     faults.cutMark = mark;
     faults.lastCut = where;
     // Nothing buffered of the run may be written a second time by a child.
     std::fflush(nullptr);
+    const CutClasses classes = ClassesOfCuts();
+    std::vector<FaultKind> forked;
     for (FaultKind kind : faults.cutKinds) {
         const std::string cut = where + "=" + std::string(NameOf(kind));
+        // A kind that leaves what a kind forked here leaves is named.
+        auto same = std::find_if(forked.begin(), forked.end(), [&](auto k) {
+            return classes.Of(k) == classes.Of(kind);
+        });
+        if (same != forked.end()) {
+            const std::string line =
+                cut + " " + where + "=" + std::string(NameOf(*same)) + "\n";
+            WriteCutLines(line);
+            continue;
+        }
+        forked.push_back(kind);
         const pid_t child = ::fork();
         if (child == 0) {
             // The cut leaves its image and nothing else: the run's
@@ -521,11 +581,7 @@ void CutBefore(Call call, unsigned long n) {
                    : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
                                          : 3;
         }
-        const std::string line = cut + " " + std::to_string(code) + "\n";
-        if (::write(faults.cutIndex, line.data(), line.size()) !=
-            static_cast<ssize_t>(line.size()))
-            EmulatorError("W95_CUT_OUT: cannot write " + faults.cutFolder +
-                          "/cuts.txt");
+        WriteCutLines(cut + " " + std::to_string(code) + "\n");
     }
 }
 

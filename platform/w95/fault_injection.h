@@ -53,8 +53,10 @@ DWORD PlannedFault(Call call, unsigned long n);
 // DIR/CALL@N=KIND.img and no events; the run itself goes on as if nothing
 // happened. Each cut adds a line "CALL@N=KIND CODE" to DIR/cuts.txt, CODE
 // being the child's exit code (137 for a cut, 3 for an emulator error), or
-// "CALL@N=KIND CALL2@M=KIND" when no child was needed: nothing that a cut
-// leaves changed since the cut CALL2@M=KIND, whose machine this one is.
+// "CALL@N=KIND OTHER" when no child was needed and the cut OTHER leaves
+// this machine: either CALL2@M=KIND, when nothing that a cut leaves changed
+// since that cut, or CALL@N=KIND2, when nothing of the disk is waiting that
+// the power loss of one kind would take back and the other would keep.
 // The machine must be held in memory (memory_disk.h). Empty KINDS: none.
 // Throws EmulatorFailure naming a bad kind or a folder it cannot write.
 void SetCutEvery(const std::string &kinds, const std::string &folder);

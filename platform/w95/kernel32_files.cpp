@@ -294,6 +294,12 @@ void SyncOpenFiles() {
     }
 }
 
+bool WritesWaiting() {
+    for (OpenFile *file : Process().files.All())
+        if (!file->writeBehind.empty()) return true;
+    return false;
+}
+
 }  // namespace w95
 
 extern "C" {
