@@ -14,6 +14,17 @@
 
 namespace scenario {
 
+// The step between the call numbers a sweep of the test suite cuts at:
+// every one, but every fourth in the sanitizer build, whose runs are several
+// times slower (tools/crash-sweep cuts at every call in the plain build).
+constexpr int SweepStride() {
+#ifdef KIT_SANITIZED
+    return 4;
+#else
+    return 1;
+#endif
+}
+
 // What one run of a program did.
 struct RunResult {
     int exitCode = -1;  // the process's exit code; 128+N for a signal
