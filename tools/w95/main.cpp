@@ -116,7 +116,12 @@ int main(int argc, char **argv) {
     CLI::App *cmd = app.add_subcommand(
         "new", "Make a machine in DIR (new or empty) from the bundled example");
     cmd->add_option("DIR", dir, "the machine folder to make")->required();
-    cmd->callback([&] { action = [&] { return tool::NewMachine(dir); }; });
+    std::string disk;
+    cmd->add_option("--disk", disk,
+                    "a floppy image (tools/make-disk): drive A: holds its "
+                    "files instead of the example's");
+    cmd->callback(
+        [&] { action = [&] { return tool::NewMachine(dir, disk); }; });
 
     cmd = app.add_subcommand(
         "boot",

@@ -1,8 +1,11 @@
-// w95 new DIR: a machine made from the bundled example (examples/machine).
+// w95 new DIR [--disk IMG]: a machine made from the bundled example
+// (examples/machine), its drive A: filled from a floppy image when given.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <sstream>
 
@@ -99,9 +102,49 @@ void CopyTree(const fs::path &from, const fs::path &to) {
     }
 }
 
+// The program `name` on the PATH, or empty.
+fs::path OnPath(const std::string &name) {
+    const char *path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "");
+    std::string folder;
+    while (std::getline(folders, folder, ':')) {
+        fs::path candidate = fs::path(folder.empty() ? "." : folder) / name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
+
+// Makes drive_a hold the files of the floppy image `image`, and nothing
+// else, with their times (mtools' mcopy reads the image).
+// The mcopy that reads `image`, once both are known to be there.
+fs::path DiskReader(const std::string &image) {
+    std::error_code ec;
+    if (!fs::is_regular_file(image, ec))
+        throw Failure("no disk image '" + image + "'");
+    fs::path mcopy = OnPath("mcopy");
+    if (mcopy.empty())
+        throw Failure(
+            "mcopy is missing: --disk reads the image with mtools "
+            "(tools/install-deps disk installs it)");
+    return mcopy;
+}
+
+void FillDriveA(const fs::path &machine, const std::string &image,
+                const fs::path &mcopy) {
+    const fs::path drive = machine / "drive_a";
+    fs::remove_all(drive);
+    fs::create_directories(drive);
+    int code = RunNative(
+        mcopy, {"-s", "-m", "-n", "-i", image, "::*", drive.string() + "/"},
+        {"MTOOLS_SKIP_CHECK=1", "TZ=UTC"}, true);
+    if (code != 0)
+        throw Failure("cannot read the files of the disk image '" + image +
+                      "' (mcopy ended with " + std::to_string(code) + ")");
+}
+
 }  // namespace
 
-int NewMachine(const std::string &dir) {
+int NewMachine(const std::string &dir, const std::string &disk) {
     fs::path target = dir;
     std::error_code ec;
     if (fs::exists(target, ec) &&
@@ -109,16 +152,19 @@ int NewMachine(const std::string &dir) {
         throw Failure("'" + target.string() +
                       "' already exists; name a new or empty directory");
     fs::path example = ExampleMachine();
+    const fs::path mcopy = disk.empty() ? fs::path() : DiskReader(disk);
     try {
         CopyTree(example, target);
         MakeFolders(example.parent_path() / "machine.folders", target);
         ApplyTimes(example.parent_path() / "machine.times", target);
+        if (!disk.empty()) FillDriveA(target, disk, mcopy);
     } catch (const fs::filesystem_error &e) {
         throw Failure("cannot make the machine '" + target.string() +
                       "': " + e.code().message());
     }
-    std::printf("Made the machine %s from %s.\n", target.string().c_str(),
-                example.string().c_str());
+    std::printf("Made the machine %s from %s%s.\n", target.string().c_str(),
+                example.string().c_str(),
+                disk.empty() ? "" : (", drive A: from " + disk).c_str());
     return kOk;
 }
 

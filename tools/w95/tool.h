@@ -36,7 +36,9 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-int NewMachine(const std::string &dir);
+// `new`: the example machine in `dir`; with `disk`, a floppy image, drive A:
+// holds that disk's files instead of the example's.
+int NewMachine(const std::string &dir, const std::string &disk);
 
 // `boot`: the machine, and the settings that each program it starts gets,
 // as `run` gives them to its one program.
