@@ -216,7 +216,12 @@ struct DialogWindow : WindowTemplate {
     nlohmann::ordered_json dialog;  // the dialog's resource id or name
     bool extended = false;          // DIALOGEX: 32-bit control identifiers
     std::vector<ULONG_PTR> children;
+    bool painted = false;  // a dialog: on the screen since UpdateWindow
 };
+
+// Draws every visible dialog that has not been painted yet, as the modal
+// loop of a message box paints the thread's windows (user32_dialogs.cpp).
+void PaintPendingDialogs();
 
 struct DialogWindows {
     std::map<ULONG_PTR, DialogWindow> windows;

@@ -2,8 +2,9 @@
 // and window texts: CreateDialogParamA, GetDlgItem, SetWindowTextA,
 // GetWindowTextA, UpdateWindow and DestroyWindow. There is no message loop and
 // no dialog procedure is ever called; a dialog is a passive display, drawn on
-// standard error when it appears, with one line for each later change of a
-// text.
+// standard error when it is painted (UpdateWindow, or a message box's modal
+// loop) with its texts at that moment, and drawn again at each later change
+// of a text: never with a template's text that the program replaced first.
 #include <windows.h>
 
 #include <cstring>
@@ -90,6 +91,13 @@ void Draw(const Window &dialog) {
                                          (dialog.height + 7) / 8, controls));
 }
 
+// Draws a visible dialog that is not on the screen yet.
+void Paint(Window &dialog) {
+    if (dialog.painted || !(dialog.style & WS_VISIBLE)) return;
+    dialog.painted = true;
+    Draw(dialog);
+}
+
 // Makes the window of a dialog (parent 0) or of one of its controls.
 ULONG_PTR AddWindow(const w95::WindowTemplate &shape, ULONG_PTR parent,
                     const w95::DialogTemplate &dialog) {
@@ -162,7 +170,6 @@ extern "C" HWND WINAPI CreateDialogParamA(HINSTANCE hInstance,
                       {"id", made.dialog},
                       {"title", w95::AnsiToUtf8(made.text)},
                       {"controls", controls}});
-    Draw(made);
     return HandleOf(handle);
 }
 
@@ -186,7 +193,6 @@ extern "C" BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
     if (!w) {
         return FALSE;
     }
-    std::string oldText = w->text;
     w->text = lpString ? lpString : "";
     nlohmann::ordered_json control = nullptr;
     if (w->parent) control = w->id;
@@ -194,19 +200,10 @@ extern "C" BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
                       {"dialog", w->dialog},
                       {"control", control},
                       {"text", w95::AnsiToUtf8(w->text)}});
-    // One line, not the window drawn again: a progress text changes often.
-    // "<title>: <text>" for a control, "<old title> -> <new title>" for the
-    // dialog itself.
+    // A window on the screen shows its new text at once; one not painted
+    // yet shows it when it is.
     const Window &dialog = w->parent ? Windows().at(w->parent) : *w;
-    if ((w->style & WS_VISIBLE) && (dialog.style & WS_VISIBLE)) {
-        std::string text = w95::OneLine(w95::AnsiToUtf8(w->text));
-        if (w->parent)
-            w95::ShowOnScreen(w95::OneLine(w95::AnsiToUtf8(dialog.text)) +
-                              ": " + text + "\n");
-        else
-            w95::ShowOnScreen(w95::OneLine(w95::AnsiToUtf8(oldText)) + " -> " +
-                              text + "\n");
-    }
+    if (dialog.painted && (w->style & WS_VISIBLE)) Draw(dialog);
     return TRUE;
 }
 
@@ -224,8 +221,9 @@ extern "C" int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
     return static_cast<int>(n);
 }
 
-// A dialog is drawn whenever it changes, so there is never a paint pending:
-// the call is recorded and succeeds on any window that exists.
+// The first paint of a visible dialog draws it; once on the screen it is
+// drawn again at every change, so no paint is pending after that. The call
+// is recorded and succeeds on any window that exists.
 extern "C" BOOL WINAPI UpdateWindow(HWND hWnd) {
     Window *w = WindowFor("UpdateWindow", hWnd);
     if (!w) {
@@ -235,7 +233,13 @@ extern "C" BOOL WINAPI UpdateWindow(HWND hWnd) {
                                     {"dialog", w->dialog}};
     if (w->parent) event["control"] = w->id;
     w95::RecordEvent(event);
+    Paint(w->parent ? Windows().at(w->parent) : *w);
     return TRUE;
+}
+
+void w95::PaintPendingDialogs() {
+    for (auto &[handle, w] : Windows())
+        if (!w.parent) Paint(w);
 }
 
 extern "C" BOOL WINAPI DestroyWindow(HWND hWnd) {
@@ -252,11 +256,11 @@ extern "C" BOOL WINAPI DestroyWindow(HWND hWnd) {
         std::erase(siblings, handle);
         const Window &dialog = Windows().at(w->parent);
         Windows().erase(handle);
-        if (dialog.style & WS_VISIBLE) Draw(dialog);
+        if (dialog.painted) Draw(dialog);
     } else {
         std::string title = w95::AnsiToUtf8(w->text);
         for (ULONG_PTR child : w->children) Windows().erase(child);
-        bool visible = w->style & WS_VISIBLE;
+        bool visible = w->painted && (w->style & WS_VISIBLE);
         Windows().erase(handle);
         if (visible) w95::ShowOnScreen("(closed: " + title + ")\n");
     }

@@ -141,6 +141,8 @@ extern "C" int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption,
             ? nullptr
             : w95::Terminal::Open(w95::Process().terminal);
     int columns = terminal ? terminal->Columns() : w95::StandardErrorColumns();
+    // The box's modal loop paints the program's windows first.
+    w95::PaintPendingDialogs();
     std::string picture = w95::MessageBoxPicture(caption, text, IconMark(uType),
                                                  buttons, columns);
     w95::ShowOnScreen(picture);

@@ -7,6 +7,7 @@
 #include "emulated_process.h"
 #include "fault_injection.h"
 #include "machine.h"
+#include "answers.h"
 #include "compiled_resources.h"
 #include "program_resources.h"
 #include "scenario.h"
@@ -166,21 +167,48 @@ TEST_F(DialogTest, AMalformedTemplateFailsTheDialogAndMarksTheRun) {
     EXPECT_EQ(Events().back()["failed"], true);
 }
 
-// Once drawn, a dialog is not drawn again for a new text: each change is one
-// line, "<title>: <text>" (a control) or "<old> -> <new>" (the title).
-TEST_F(DialogTest, AChangedTextIsOneLine) {
+// A dialog is drawn when it is painted, with the texts it has then, and
+// again at each change once on the screen; a template's text that the
+// program replaced before the paint never shows.
+TEST_F(DialogTest, ADialogIsDrawnWhenPaintedWithItsTextsOfThatMoment) {
     HWND dialog =
         CreateDialogParamA(nullptr, MAKEINTRESOURCE(106), nullptr, nullptr, 0);
     ASSERT_NE(dialog, nullptr);
     HWND status = GetDlgItem(dialog, 1001);
     ::testing::internal::CaptureStderr();
-    EXPECT_TRUE(SetWindowTextA(status, "Copying\r\nQVRIDE.DLL"));
     EXPECT_TRUE(SetWindowTextA(dialog, "Setup \xe9"));
+    EXPECT_TRUE(SetWindowTextA(status, "Copying QVRIDE.DLL"));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(UpdateWindow(status));
+    std::string painted = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(painted.find("Setup \u00e9"), std::string::npos) << painted;
+    EXPECT_NE(painted.find("Copying QVRIDE.DLL"), std::string::npos);
+    EXPECT_EQ(painted.find("Template text"), std::string::npos) << painted;
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(UpdateWindow(dialog));
     EXPECT_TRUE(SetWindowTextA(status, "Done."));
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "Setup: Copying QVRIDE.DLL\n"
-              "Setup -> Setup \u00e9\n"
-              "Setup \u00e9: Done.\n");
+    std::string changed = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(changed.find("Copying"), std::string::npos) << changed;
+    EXPECT_NE(changed.find("Done."), std::string::npos) << changed;
+    EXPECT_EQ(changed.find(painted.substr(0, painted.find('\n'))), 0u)
+        << "drawn once, whole, for the change: " << changed;
+}
+
+// A message box's modal loop paints a dialog that the program never did.
+TEST_F(DialogTest, AMessageBoxPaintsTheDialogsFirst) {
+    w95::SetScriptedAnswers("ok");
+    HWND dialog =
+        CreateDialogParamA(nullptr, MAKEINTRESOURCE(106), nullptr, nullptr, 0);
+    ASSERT_NE(dialog, nullptr);
+    ::testing::internal::CaptureStderr();
+    MessageBoxA(nullptr, "Cannot find the driver", "Setup", MB_OK);
+    std::string shown = ::testing::internal::GetCapturedStderr();
+    std::size_t frame = shown.find("Template text");
+    ASSERT_NE(frame, std::string::npos) << shown;
+    EXPECT_LT(frame, shown.find("Cannot find the driver")) << shown;
 }
 
 TEST_F(DialogTest, ExitWindowsExRequestsARestartUnlessItFails) {
