@@ -3,8 +3,9 @@
 // GetWindowTextA, UpdateWindow and DestroyWindow. There is no message loop and
 // no dialog procedure is ever called; a dialog is a passive display, drawn on
 // standard error when it is painted (UpdateWindow, or a message box's modal
-// loop) with its texts at that moment, and drawn again at each later change
-// of a text: never with a template's text that the program replaced first.
+// loop, or its closing when neither came first) with its texts at that
+// moment, and drawn again at each later change of a text: never with a
+// template's text that the program replaced first.
 #include <windows.h>
 
 #include <cstring>
@@ -258,9 +259,12 @@ extern "C" BOOL WINAPI DestroyWindow(HWND hWnd) {
         Windows().erase(handle);
         if (dialog.painted) Draw(dialog);
     } else {
+        // A visible dialog closed before any paint is drawn once, as it
+        // stands: every dialog a program shows is seen on the terminal.
+        Paint(*w);
         std::string title = w95::AnsiToUtf8(w->text);
         for (ULONG_PTR child : w->children) Windows().erase(child);
-        bool visible = w->painted && (w->style & WS_VISIBLE);
+        bool visible = w->painted;
         Windows().erase(handle);
         if (visible) w95::ShowOnScreen("(closed: " + title + ")\n");
     }

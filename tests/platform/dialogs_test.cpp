@@ -197,6 +197,18 @@ TEST_F(DialogTest, ADialogIsDrawnWhenPaintedWithItsTextsOfThatMoment) {
         << "drawn once, whole, for the change: " << changed;
 }
 
+// A dialog closed before any paint is drawn once, as it stood.
+TEST_F(DialogTest, ADialogClosedUnpaintedIsDrawnOnce) {
+    HWND dialog =
+        CreateDialogParamA(nullptr, MAKEINTRESOURCE(106), nullptr, nullptr, 0);
+    ASSERT_NE(dialog, nullptr);
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(DestroyWindow(dialog));
+    std::string shown = ::testing::internal::GetCapturedStderr();
+    EXPECT_LT(shown.find("Template text"), shown.find("(closed: Setup)"))
+        << shown;
+}
+
 // A message box's modal loop paints a dialog that the program never did.
 TEST_F(DialogTest, AMessageBoxPaintsTheDialogsFirst) {
     w95::SetScriptedAnswers("ok");
