@@ -551,9 +551,8 @@ void CutBefore(Call call, unsigned long n) {
             return classes.Of(k) == classes.Of(kind);
         });
         if (same != forked.end()) {
-            const std::string line =
-                cut + " " + where + "=" + std::string(NameOf(*same)) + "\n";
-            WriteCutLines(line);
+            WriteCutLines(cut + " " + where + "=" + std::string(NameOf(*same)) +
+                          "\n");
             continue;
         }
         forked.push_back(kind);

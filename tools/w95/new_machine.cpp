@@ -114,8 +114,6 @@ fs::path OnPath(const std::string &name) {
     return {};
 }
 
-// Makes drive_a hold the files of the floppy image `image`, and nothing
-// else, with their times (mtools' mcopy reads the image).
 // The mcopy that reads `image`, once both are known to be there.
 fs::path DiskReader(const std::string &image) {
     std::error_code ec;
@@ -129,6 +127,8 @@ fs::path DiskReader(const std::string &image) {
     return mcopy;
 }
 
+// Makes drive_a hold the files of the floppy image `image`, and nothing
+// else, with their times.
 void FillDriveA(const fs::path &machine, const std::string &image,
                 const fs::path &mcopy) {
     const fs::path drive = machine / "drive_a";
