@@ -25,7 +25,7 @@ struct HostFaults {
     HostFaultReport report = nullptr;
 };
 
-HostFaults &Faults() {
+HostFaults &HostPlan() {
     static HostFaults faults;
     return faults;
 }
@@ -33,7 +33,7 @@ HostFaults &Faults() {
 // Counts this call of `call` and tells whether it must fail; errno is then
 // set.
 bool Fails(HostCall call) {
-    HostFaults &faults = Faults();
+    HostFaults &faults = HostPlan();
     if (faults.plan.empty()) return false;
     unsigned long n = ++faults.counts[static_cast<std::size_t>(call)];
     for (const HostFaultRule &rule : faults.plan) {
@@ -49,7 +49,7 @@ bool Fails(HostCall call) {
 
 void SetHostFaultRules(std::vector<HostFaultRule> rules,
                        HostFaultReport report) {
-    Faults() = HostFaults{std::move(rules), {}, report};
+    HostPlan() = HostFaults{std::move(rules), {}, report};
 }
 
 namespace {
