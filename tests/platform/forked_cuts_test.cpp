@@ -16,6 +16,9 @@
 
 #include "../setup/setup_machine.h"
 #include "scenario.h"
+#include "tool_runner.h"
+
+using tool_runner::ReadAll;
 
 namespace {
 
@@ -25,13 +28,6 @@ using setup_test::SetupMachine;
 // Every entry of a machine but its lock: "D" for a folder, else "F" and
 // the file's bytes.
 using Entries = std::map<std::string, std::string>;
-
-std::string ReadAll(const fs::path &file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 Entries FolderEntries(const fs::path &root) {
     Entries entries;

@@ -9,30 +9,18 @@
 #include <string>
 
 #include "../setup/setup_machine.h"
-#include "emulator_error.h"
+#include "emulator_failure.h"
 #include "host_calls.h"
 #include "registry_store.h"
 #include "temp_machine.h"
 #include "text_stream.h"
+#include "tool_runner.h"
 
 namespace fs = std::filesystem;
 
+using tool_runner::Contains;
+
 namespace {
-
-// The message of the EmulatorFailure that `f` throws; "" for none.
-template <typename F>
-std::string FailureOf(F f) {
-    try {
-        f();
-    } catch (const w95::EmulatorFailure &e) {
-        return e.what();
-    }
-    return "";
-}
-
-bool Contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
 
 // The files of a host folder, by name.
 std::vector<std::string> FilesIn(const fs::path &dir) {

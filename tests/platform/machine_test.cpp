@@ -8,26 +8,13 @@
 #include <cstdlib>
 #include <functional>
 
-#include "emulator_error.h"
+#include "emulator_failure.h"
 #include "fault_injection.h"
 #include "machine.h"
 #include "scenario.h"
 #include "transcript.h"
 
 using w95::EmulatorFailure;
-
-namespace {
-
-std::string FailureOf(const std::function<void()> &action) {
-    try {
-        action();
-    } catch (const EmulatorFailure &e) {
-        return e.what();
-    }
-    return "<no failure>";
-}
-
-}  // namespace
 
 TEST(MachineIni, EveryKeyIsOptionalAndTakesItsValue) {
     auto defaults = w95::ParseMachineIni("", "machine.ini");

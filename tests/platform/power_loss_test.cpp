@@ -14,20 +14,16 @@
 #include <string>
 
 #include "temp_machine.h"
+#include "tool_runner.h"
 #include "transcript.h"
 
 namespace fs = std::filesystem;
 
+using tool_runner::ReadAll;
+
 namespace {
 
 constexpr int kKilled = 128 + 9;  // how a crash or power loss ends a run
-
-std::string ReadAll(const fs::path &file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 HANDLE Open(const char *name, DWORD disposition) {
     return CreateFileA(name, GENERIC_READ | GENERIC_WRITE,

@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const BYTE kOne[] = {1};
-const BYTE kTwo[] = {2, 0, 0, 0};
+const BYTE kOneByte[] = {1};
+const BYTE kDwordTwo[] = {2, 0, 0, 0};
 const char kStart[] =
     "[HKEY_LOCAL_MACHINE\\Enum]\n"
     "\"Keep\"=\"yes\"\n\n"
@@ -68,8 +68,8 @@ TEST_F(RegistryLog, LoadingReplaysEveryKindOfChangeInOrder) {
     w95::Registry r;
     r.Load(Reg(), w95::RegistryWrite::EachChange);
     w95::RegKey &enumKey = Key(r, {"Enum"});
-    ASSERT_TRUE(r.SetValue(enumKey, "Mode", REG_BINARY, kOne, 1));
-    ASSERT_TRUE(r.SetValue(enumKey, "keep", REG_DWORD, kTwo, 4));
+    ASSERT_TRUE(r.SetValue(enumKey, "Mode", REG_BINARY, kOneByte, 1));
+    ASSERT_TRUE(r.SetValue(enumKey, "keep", REG_DWORD, kDwordTwo, 4));
     ASSERT_TRUE(r.SetValue(enumKey, "", REG_SZ,
                            reinterpret_cast<const BYTE *>("a \"b\"\\c"), 8));
     ASSERT_TRUE(r.SetValue(enumKey, "Odd \"name\"\\", REG_SZ,
@@ -117,10 +117,10 @@ TEST_F(RegistryLog, ATornOrDamagedLastRecordLeavesTheEarlierOnes) {
     w95::Registry r;
     r.Load(Reg(), w95::RegistryWrite::EachChange);
     w95::RegKey &enumKey = Key(r, {"Enum"});
-    ASSERT_TRUE(r.SetValue(enumKey, "First", REG_BINARY, kOne, 1));
+    ASSERT_TRUE(r.SetValue(enumKey, "First", REG_BINARY, kOneByte, 1));
     std::string afterFirst = r.ExportText("");
     std::string logAfterFirst = Read(Log());
-    ASSERT_TRUE(r.SetValue(enumKey, "Second", REG_DWORD, kTwo, 4));
+    ASSERT_TRUE(r.SetValue(enumKey, "Second", REG_DWORD, kDwordTwo, 4));
     std::string whole = Read(Log());
     ASSERT_GT(whole.size(), logAfterFirst.size());
     EXPECT_EQ(Loaded(), r.ExportText(""));
@@ -146,7 +146,7 @@ TEST_F(RegistryLog, ATornOrDamagedLastRecordLeavesTheEarlierOnes) {
     w95::Registry next;
     next.Load(Reg(), w95::RegistryWrite::EachChange);
     ASSERT_TRUE(
-        next.SetValue(Key(next, {"Enum"}), "Third", REG_BINARY, kOne, 1));
+        next.SetValue(Key(next, {"Enum"}), "Third", REG_BINARY, kOneByte, 1));
     std::string expected = next.ExportText("");
     EXPECT_EQ(expected.find("\"Second\""), std::string::npos);
     EXPECT_EQ(Loaded(), expected);
@@ -157,7 +157,7 @@ TEST_F(RegistryLog, AStaleLogIsIgnoredAndReplaced) {
     // removed: the log names the file before.
     w95::Registry r;
     r.Load(Reg(), w95::RegistryWrite::EachChange);
-    ASSERT_TRUE(r.SetValue(Key(r, {"Enum"}), "Gone", REG_BINARY, kOne, 1));
+    ASSERT_TRUE(r.SetValue(Key(r, {"Enum"}), "Gone", REG_BINARY, kOneByte, 1));
     std::string log = Read(Log());
     r.DeleteValue(Key(r, {"Enum"}), "Keep");
     r.WriteBack(Reg());
@@ -219,7 +219,7 @@ TEST_F(RegistryLog, ALogThatCannotBeWrittenIsReportedAtTheEnd) {
     w95::Registry r;
     r.Load(Reg(), w95::RegistryWrite::EachChange);
     fs::create_directory(Log());  // no file can be made in its place
-    ASSERT_TRUE(r.SetValue(Key(r, {"Enum"}), "Kept", REG_BINARY, kOne, 1));
+    ASSERT_TRUE(r.SetValue(Key(r, {"Enum"}), "Kept", REG_BINARY, kOneByte, 1));
     try {
         r.WriteBack(Reg());
         FAIL() << "no error reported";

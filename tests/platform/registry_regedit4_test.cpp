@@ -27,7 +27,7 @@ const w95::RegKey *Key(std::string_view path) {
     return k;
 }
 
-std::string Bytes(const w95::RegValue *v) {
+std::string ValueBytes(const w95::RegValue *v) {
     return v ? std::string(v->data.begin(), v->data.end()) : "<missing>";
 }
 
@@ -84,17 +84,18 @@ TEST_F(Regedit4Test, EveryValueTypeRoundTripsByteForByte) {
 
     const w95::RegKey *e = Key("Enum");
     ASSERT_NE(e, nullptr);
-    EXPECT_EQ(Bytes(e->FindValue("")), std::string("default\0", 8));
-    EXPECT_EQ(Bytes(e->FindValue("str")),
+    EXPECT_EQ(ValueBytes(e->FindValue("")), std::string("default\0", 8));
+    EXPECT_EQ(ValueBytes(e->FindValue("str")),
               std::string("a \"quoted\" C:\\path\\\0", 20));
-    EXPECT_EQ(Bytes(e->FindValue("Empty")), std::string("\0", 1));
-    EXPECT_EQ(Bytes(e->FindValue("Dw")), std::string("\x2a\0\0\0", 4));
+    EXPECT_EQ(ValueBytes(e->FindValue("Empty")), std::string("\0", 1));
+    EXPECT_EQ(ValueBytes(e->FindValue("Dw")), std::string("\x2a\0\0\0", 4));
     EXPECT_EQ(e->FindValue("Multi")->type, (DWORD)REG_MULTI_SZ);
     EXPECT_EQ(e->FindValue("Type1b")->type, 0x1bu);
     EXPECT_EQ(e->FindValue("NoNul")->type, (DWORD)REG_SZ);
-    EXPECT_EQ(Bytes(e->FindValue("NoNul")), "ab");
-    EXPECT_EQ(Bytes(e->FindValue("Bare")), "");
-    EXPECT_EQ(Bytes(e->FindValue("Name \"with\" \\")), std::string("x\0", 2));
+    EXPECT_EQ(ValueBytes(e->FindValue("NoNul")), "ab");
+    EXPECT_EQ(ValueBytes(e->FindValue("Bare")), "");
+    EXPECT_EQ(ValueBytes(e->FindValue("Name \"with\" \\")),
+              std::string("x\0", 2));
 }
 
 TEST_F(Regedit4Test, LongHexWrapsLikeRegeditAndReadsBack) {
@@ -129,7 +130,7 @@ TEST_F(Regedit4Test, LongHexWrapsLikeRegeditAndReadsBack) {
 
     w95::ResetRegistry();
     w95::ImportRegistryText(text, "wrapped.reg");
-    EXPECT_EQ(Bytes(Key("K")->FindValue("blob")), data);
+    EXPECT_EQ(ValueBytes(Key("K")->FindValue("blob")), data);
 }
 
 TEST_F(Regedit4Test, AcceptsLfLinesLooseContinuationsAndComments) {
@@ -140,9 +141,9 @@ TEST_F(Regedit4Test, AcceptsLfLinesLooseContinuationsAndComments) {
         "lf.reg");
     const w95::RegKey *a = Key("A");
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(Bytes(a->FindValue("b")), "\x01\x02\x03\x04");
-    EXPECT_EQ(Bytes(a->FindValue("c")), std::string("\1\0\0\0", 4));
-    EXPECT_EQ(Bytes(a->FindValue("d")), std::string("e\0", 2));
+    EXPECT_EQ(ValueBytes(a->FindValue("b")), "\x01\x02\x03\x04");
+    EXPECT_EQ(ValueBytes(a->FindValue("c")), std::string("\1\0\0\0", 4));
+    EXPECT_EQ(ValueBytes(a->FindValue("d")), std::string("e\0", 2));
     EXPECT_TRUE(a->Children().empty());
 }
 
@@ -221,7 +222,7 @@ TEST_F(Regedit4Test, ImportMergesDeletesAndKeepsOrderAndCase) {
     const w95::RegKey *pci = e->Children()[0].get();
     ASSERT_EQ(pci->Values().size(), 2u);
     EXPECT_EQ(pci->Values()[0].name, "Keep");
-    EXPECT_EQ(Bytes(&pci->Values()[0]), std::string("one\0", 4));
+    EXPECT_EQ(ValueBytes(&pci->Values()[0]), std::string("one\0", 4));
     EXPECT_EQ(pci->Values()[1].name, "New");
 }
 

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "compiled_resources.h"
-#include "emulator_error.h"
+#include "emulator_failure.h"
 #include "resource_reader.h"
 
 using w95::DialogTemplate;
@@ -20,15 +20,6 @@ const char kRebootText[] =
     "The system is rebooting for the driver parameters to take effect.";
 const DWORD kDialogStyle =
     WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT;
-
-std::string FailureOf(const std::function<void()> &action) {
-    try {
-        action();
-    } catch (const w95::EmulatorFailure &e) {
-        return e.what();
-    }
-    return "<no failure>";
-}
 
 ResourceFile Program(const char *name) {
     Bytes bytes = CompiledResources(name);

@@ -10,7 +10,7 @@ using namespace tool_runner;
 
 namespace {
 
-std::size_t Entries(const fs::path &folder) {
+std::size_t EntryCount(const fs::path &folder) {
     std::size_t n = 0;
     for ([[maybe_unused]] const auto &e : fs::directory_iterator(folder)) ++n;
     return n;
@@ -56,7 +56,7 @@ TEST(W95ToolRefusals, AFolderThatIsNoMachineIsLeftAlone) {
                           " 2>/dev/null </dev/null";
     int status = std::system(command.c_str());
     EXPECT_EQ(WEXITSTATUS(status), 3);
-    EXPECT_EQ(Entries(project), 1u);
+    EXPECT_EQ(EntryCount(project), 1u);
 
     // Any one of the three makes a machine.
     for (const char *mark : {"machine.ini", "registry.reg", "drive_q"}) {

@@ -13,22 +13,11 @@
 namespace setup_test {
 namespace {
 
-const std::string TempFolder = "C:\\WINDOWS\\TEMP\\qvrback";
-const std::string RecoveredText =
-    "Setup was interrupted before it finished.  The changes it had made "
-    "have been undone.";
 const std::string NotRecoveredText =
     "Setup was interrupted before it finished, and not all of the changes "
     "it had made could be undone.  Setup aborted.";
 
 using State = std::map<std::string, std::string>;
-
-bool Crashed(const scenario::RunResult &run) {
-    for (const auto &fault : run.Events("Fault")) {
-        if (fault.value("error", nlohmann::json()) == "crash") return true;
-    }
-    return false;
-}
 
 // The journal a crashed run left, "" when none: of JOURNAL and JOURNAL.NEW
 // the one with more records (a crash never tears a line).

@@ -11,26 +11,15 @@
 namespace setup_test {
 namespace {
 
-const std::string TempFolder = "C:\\WINDOWS\\TEMP\\qvrback";
 const std::string Journal = TempFolder + "\\JOURNAL";
 const std::string JournalNew = TempFolder + "\\JOURNAL.NEW";
 const std::string InfDir = "C:\\WINDOWS\\INF\\";
-const std::string RecoveredText =
-    "Setup was interrupted before it finished.  The changes it had made "
-    "have been undone.";
 const std::string JournalError =
     "Error writing file C:\\WINDOWS\\TEMP\\qvrback\\JOURNAL.  Error code = "
     "29.";
 const std::string OldInf = "[QVR]\r\n" + Key25 + "old\r\n";
 
 using State = std::map<std::string, std::string>;
-
-bool Crashed(const scenario::RunResult &run) {
-    for (const auto &fault : run.Events("Fault")) {
-        if (fault.value("error", nlohmann::json()) == "crash") return true;
-    }
-    return false;
-}
 
 // The records of a journal text, each without its check sum.
 std::vector<std::string> Records(const std::string &text) {

@@ -206,6 +206,20 @@ inline std::vector<std::string> ProgressTexts(const scenario::RunResult &run) {
     return texts;
 }
 
+// setup's working folder, which holds its journal.
+inline const std::string TempFolder = "C:\\WINDOWS\\TEMP\\qvrback";
+inline const std::string RecoveredText =
+    "Setup was interrupted before it finished.  The changes it had made "
+    "have been undone.";
+
+// Whether the run was cut short by a planned crash.
+inline bool Crashed(const scenario::RunResult &run) {
+    for (const auto &fault : run.Events("Fault")) {
+        if (fault.value("error", nlohmann::json()) == "crash") return true;
+    }
+    return false;
+}
+
 // The section of a registry text for one key, "" when the key is absent.
 inline std::string KeySection(const std::string &registry,
                               const std::string &key) {

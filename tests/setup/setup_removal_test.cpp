@@ -22,9 +22,6 @@ const std::string RemovalQuestion =
     "About to remove \n" + Banner + ".  \nDo you wish to continue?";
 const std::string NotInstalledText =
     "The QVR PCI0528/PCI0525 driver is not installed.  Nothing was removed.";
-const std::string RecoveredText =
-    "Setup was interrupted before it finished.  The changes it had made "
-    "have been undone.";
 
 const std::vector<std::string> RemovalProgress = {
     "Saving the Windows 95 registry.",

@@ -15,7 +15,6 @@ const std::string RestoreMshdc = "Restoring MSHDC.INF.";
 const std::string DeleteInf = "Deleting QVRDMA.INF.";
 const std::string RestoreInf = "Restoring QVRDMA.INF in Windows INF directory.";
 const std::string RestoreFiles = "Restoring files.";
-const std::string TempFolder = "C:\\WINDOWS\\TEMP\\qvrback";
 
 // ReadFile calls of the port driver probe: one per byte up to the banner's
 // closing NUL. The next ReadFile is the one of MSHDC.INF.
