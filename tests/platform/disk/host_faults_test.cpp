@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "../setup/setup_machine.h"
+#include "../../setup/setup_machine.h"
 #include "emulator_failure.h"
 #include "host_calls.h"
 #include "registry_store.h"

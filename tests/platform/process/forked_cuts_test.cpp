@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "../setup/setup_machine.h"
+#include "../../setup/setup_machine.h"
 #include "scenario.h"
 #include "tool_runner.h"
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "../setup/setup_machine.h"
+#include "../../setup/setup_machine.h"
 #include "scenario.h"
 
 namespace {
