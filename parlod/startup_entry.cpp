@@ -121,8 +121,9 @@ bool ChooseAsideName(char *asidePath) {
 // win.ini is moved aside, the copy renamed to win.ini, win.ini flushed (which
 // puts both renames on the disk), the old one deleted and win.ini flushed
 // once more. Gives 0, or the error that kept the copy out; win.ini is then
-// as it was, and the copy is removed. When the flush fails, the old win.ini
-// stays aside.
+// as it was, and the copy is removed, unless the old win.ini could not be
+// moved back, which leaves both files as they are. When the flush fails,
+// the old win.ini stays aside.
 //
 // What lies on disk if the power fails:
 //  - before the first rename: win.ini as it was, and the complete copy in
@@ -146,7 +147,9 @@ DWORD ReplaceWinIni(const char *winIniPath, const char *tempPath,
         error = GetLastError();
     } else if (!MoveFileA(tempPath, winIniPath)) {
         error = GetLastError();
-        MoveFileA(asidePath, winIniPath);
+        // When the old win.ini cannot be put back either, the copy is kept:
+        // the two whole files under their work names are then all there is.
+        if (!MoveFileA(asidePath, winIniPath)) return error;
     } else {
         // Flushing win.ini again after the old copy is deleted puts the
         // deletion on the disk too, so that a power loss during the rest of

@@ -129,6 +129,16 @@ TEST(StartupEntry, FailedExchangeIsReported) {
         EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\qvrwin.$$$")) << fail;
         EXPECT_FALSE(machine.Exists("C:\\WINDOWS\\qvrwin.old")) << fail;
     }
+
+    // The old win.ini cannot be moved back either: both whole files stay.
+    PreloadMachine machine;
+    machine.Parameters("#0\n");
+    auto run = machine.Run("parlod", "", Fail("MoveFileA@2=5,MoveFileA@3=5"));
+    EXPECT_EQ(
+        run.MessageTexts(),
+        std::vector<std::string>{"Can't restore win.ini -- Error code = 5."});
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\qvrwin.old"), STARTUP_WIN_INI);
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\qvrwin.$$$"), CLEAN_WIN_INI);
 }
 
 // The cleaned copy is flushed to the disk before the exchange, and win.ini
