@@ -139,6 +139,14 @@ bool EditFromBackup(bool *rewrite, DWORD *error, bool *tooLarge) {
 // knows all three names first, so that a run cut short anywhere here is put
 // back from the aside.
 bool ExchangeEditedCopy(DWORD *error) {
+    // The edited copy stands in for a write into MSHDC.INF, which a
+    // read-only MSHDC.INF refuses.
+    DWORD attributes = GetFileAttributesA(MshdcPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY)) {
+        *error = ERROR_ACCESS_DENIED;
+        return false;
+    }
     JournalRecord("MSHDC!");
     MshdcExchanging = 1;
     if (!MoveFileA(MshdcPath, MshdcAsidePath) ||

@@ -52,10 +52,33 @@ NameState ProbeName(const char *path) {
     return NameState::Unknown;
 }
 
-bool FlushFile(const char *path) {
+namespace {
+
+// Opens a copy for writing. CopyFileA gives a copy its source's
+// attributes: a read-only copy (of a file from a CD, say) could be neither
+// flushed nor later replaced or deleted by an undo or the next run, so it
+// is made writable.
+HANDLE OpenCopyForWriting(const char *path) {
     SECURITY_ATTRIBUTES security = PlainSecurity();
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED)
+        return file;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        !(attributes & FILE_ATTRIBUTE_READONLY) ||
+        !SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(path, GENERIC_WRITE, 0, &security, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+}  // namespace
+
+bool FlushFile(const char *path) {
+    HANDLE file = OpenCopyForWriting(path);
     bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
     DWORD error = flushed ? 0 : GetLastError();
     // A handle left open by a failed close would keep the file from being

@@ -66,8 +66,9 @@ SECURITY_ATTRIBUTES PlainSecurity();
 enum class NameState { Free, Taken, Unknown };
 NameState ProbeName(const char *path);
 // Opens an existing file for writing and flushes it to the disk: for the
-// files that CopyFileA or RegSaveKeyA wrote. False, with the error (never
-// 0) in GetLastError, when it could not be opened or flushed.
+// files that CopyFileA or RegSaveKeyA wrote, a read-only one made writable.
+// False, with the error (never 0) in GetLastError, when it could not be opened
+// or flushed.
 bool FlushFile(const char *path);
 
 // ------------------------------------------------------ version stamp probe

@@ -431,10 +431,11 @@ TEST(SetupNames, AFailedProbeIsNoFreeName) {
     MakeOemGap(machine);
     State before = machine.State();
     // GetFileAttributesA: 1 and 2 the journals, 3 the snapshot's name, 4
-    // and 5 MSHDC.INF's work names, 6 the new oem name oem2.inf, 7 the
-    // driver INF's work name, 8 QVRIDE.DLL, 9 HBX52XX.MPD, 10 C:\VELTRANE.
+    // and 5 MSHDC.INF's work names, 6 MSHDC.INF before its exchange, 7 the
+    // new oem name oem2.inf, 8 the driver INF's work name, 9 QVRIDE.DLL, 10
+    // HBX52XX.MPD, 11 C:\VELTRANE.
     scenario::RunResult run =
-        machine.Setup("", "yes", "GetFileAttributesA@6=5");
+        machine.Setup("", "yes", "GetFileAttributesA@7=5");
     EXPECT_EQ(run.exitCode, 1);
     ASSERT_EQ(run.MessageTexts().size(), 2u);
     EXPECT_EQ(run.MessageTexts()[1], "File Read/Write Error.  Error code = 5.");
@@ -444,7 +445,7 @@ TEST(SetupNames, AFailedProbeIsNoFreeName) {
     // onto it fails, and the rollback leaves that file alone.
     SetupMachine wrong;
     MakeOemGap(wrong);
-    run = wrong.Setup("", "yes", "GetFileAttributesA@6=2");
+    run = wrong.Setup("", "yes", "GetFileAttributesA@7=2");
     EXPECT_EQ(run.exitCode, 1);
     ASSERT_EQ(run.MessageTexts().size(), 2u);
     EXPECT_EQ(run.MessageTexts()[1],
@@ -454,12 +455,12 @@ TEST(SetupNames, AFailedProbeIsNoFreeName) {
     // The other probes: a saved-file name fails the copy, the preload
     // folder's skips the preload files.
     SetupMachine dll;
-    run = dll.Setup("", "yes", "GetFileAttributesA@8=5");
+    run = dll.Setup("", "yes", "GetFileAttributesA@9=5");
     ASSERT_EQ(run.MessageTexts().size(), 2u);
     EXPECT_EQ(run.MessageTexts()[1],
               "Error copying QVRIDE.DLL.  Error code = 5.");
     SetupMachine folder;
-    run = folder.Setup("", "yes,no", "GetFileAttributesA@10=5");
+    run = folder.Setup("", "yes,no", "GetFileAttributesA@11=5");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_FALSE(folder.Exists("C:\\VELTRANE"));
 }

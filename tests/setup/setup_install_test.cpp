@@ -420,5 +420,47 @@ TEST(SetupPreload, AProgramThatCannotBePutBackKeepsItsCopy) {
     EXPECT_EQ(machine.ReadFile("C:\\VELTRANE\\PARLOD.INI"), "old parameters");
 }
 
+// Files from a read-only disk give read-only copies: setup makes its copies
+// writable, so that they can be flushed, and replaced by the next run.
+TEST(SetupReadOnly, ReadOnlyFilesAreInstalledWritable) {
+    namespace fs = std::filesystem;
+    SetupMachine machine;
+    for (const char *name : {"QVRIDE.DLL", "HBX52XX.MPD", "QVRDMA.INF",
+                             "PARLOD.EXE", "PARLOD.INI"}) {
+        fs::permissions(machine.HostPath(std::string("A:\\") + name),
+                        fs::perms::owner_write | fs::perms::group_write |
+                            fs::perms::others_write,
+                        fs::perm_options::remove);
+    }
+    for (int run = 0; run < 2; ++run) {
+        scenario::RunResult result = machine.Setup("", "yes,no");
+        ASSERT_EQ(result.exitCode, 0) << run << result.standardError;
+    }
+    for (const char *path : {"C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL",
+                             "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\HBX52XX.MPD",
+                             "C:\\VELTRANE\\PARLOD.INI"}) {
+        fs::perms perms = fs::status(machine.HostPath(path)).permissions();
+        EXPECT_NE(perms & fs::perms::owner_write, fs::perms::none) << path;
+    }
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL"),
+              "new driver library");
+}
+
+// A read-only MSHDC.INF cannot be written, and is not replaced either.
+TEST(SetupReadOnly, AReadOnlyMshdcIsAReadWriteError) {
+    namespace fs = std::filesystem;
+    SetupMachine machine;
+    fs::permissions(machine.HostPath("C:\\WINDOWS\\INF\\MSHDC.INF"),
+                    fs::perms::owner_write | fs::perms::group_write |
+                        fs::perms::others_write,
+                    fs::perm_options::remove);
+    scenario::RunResult run = machine.Setup("", "yes");
+    EXPECT_EQ(run.exitCode, 1);
+    ASSERT_EQ(run.MessageTexts().size(), 2u);
+    EXPECT_EQ(run.MessageTexts()[1], "File Read/Write Error.  Error code = 5.");
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\INF\\MSHDC.INF"), Mshdc);
+    EXPECT_FALSE(machine.Exists(TempFolder));
+}
+
 }  // namespace
 }  // namespace setup_test
