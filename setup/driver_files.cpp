@@ -63,9 +63,9 @@ char InstalledFileBackup[DRIVER_FILE_COUNT][PATH_SIZE];
 
 bool CopyWithBackup(char *source, char *target, const char *name, char *saved,
                     DWORD backupBit) {
+    saved[0] = '\0';
     if (!AppendPathName(target, PATH_SIZE, name) ||
-        !ComposePath(source, PATH_SIZE, SourceDir, name) ||
-        !ComposePath(saved, PATH_SIZE, TempDir, name)) {
+        !ComposePath(source, PATH_SIZE, SourceDir, name)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
@@ -86,6 +86,7 @@ bool CopyWithBackup(char *source, char *target, const char *name, char *saved,
 
     // The target exists: it is replaced only once its copy is saved, and on
     // disk before the journal vouches for it.
+    if (!ComposeSavedPath(saved, name)) return false;
     JournalFile("OLD", index, target, saved);
     BackupIntentFlags |= backupBit;
     if (!CopyFileA(target, saved, FALSE) || !FlushFile(saved)) return false;

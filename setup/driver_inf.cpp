@@ -253,13 +253,12 @@ void PlaceDriverInf() {
         // The old instance is overwritten only once it is saved.
         DriverInfIsNew = 0;
         bool named =
-            ComposePath(DriverInfBackupPath, sizeof DriverInfBackupPath,
-                        TempDir, FileNamePart(DriverInfPath));
+            ComposeSavedPath(DriverInfBackupPath, FileNamePart(DriverInfPath));
         if (named) JournalDriverInf();
         // The saved copy is on disk before the journal vouches for it.
         if (!named || !CopyFileA(DriverInfPath, DriverInfBackupPath, FALSE) ||
             !FlushFile(DriverInfBackupPath)) {
-            DWORD error = named ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+            DWORD error = GetLastError();
             wsprintfA(MessageText, "Error backing up file %s.", DriverInfPath);
             FatalSetupError(MessageText, (LONG)error);
         }

@@ -170,10 +170,8 @@ void DeleteWithCopy(int slot) {
     const char *target = GoneTarget[slot];
     if (target[0] == '\0') return;
     ShowProgress(DeletingTexts[slot]);
-    if (!ComposePath(GoneSaved[slot], PATH_SIZE, TempDir,
-                     FileNamePart(target))) {
-        FailWithPath("Error backing up file %s.", target,
-                     ERROR_FILENAME_EXCED_RANGE);
+    if (!ComposeSavedPath(GoneSaved[slot], FileNamePart(target))) {
+        FailWithPath("Error backing up file %s.", target, LastFailure());
     }
     const char number[] = {char('0' + slot), '\0'};
     JournalRecord("GONE", {number, target, GoneSaved[slot]});
@@ -236,9 +234,8 @@ void EditWinIni() {
         static_cast<std::size_t>(FileNamePart(WinIniPath) - WinIniPath);
     std::memcpy(windowsDir, WinIniPath, directoryLength);
     windowsDir[directoryLength] = '\0';
-    if (!ComposePath(WinIniBackupPath, PATH_SIZE, TempDir, "WIN.INI")) {
-        FailWithPath("Error backing up file %s.", WinIniPath,
-                     ERROR_FILENAME_EXCED_RANGE);
+    if (!ComposeSavedPath(WinIniBackupPath, "WIN.INI")) {
+        FailWithPath("Error backing up file %s.", WinIniPath, LastFailure());
     }
     if (!ChooseWorkName(WinIniTempPath, windowsDir, "qvrnew%d.$$$") ||
         !ChooseWorkName(WinIniAsidePath, windowsDir, "qvrold%d.$$$")) {

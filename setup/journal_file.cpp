@@ -435,6 +435,30 @@ bool ChooseWorkName(char *out, const char *directory, const char *format) {
     return false;
 }
 
+bool ComposeSavedPath(char *out, const char *name) {
+    if (!ComposePath(out, PATH_SIZE, TempDir, name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    NameState state = ProbeName(out);
+    if (state == NameState::Free) return true;
+    if (state == NameState::Unknown) {
+        DWORD error = GetLastError();
+        out[0] = '\0';
+        SetLastError(error);
+        return false;
+    }
+    // The name's first eight characters before its dot, and three digits.
+    char format[16];
+    int length = 0;
+    for (; name[length] != '\0' && name[length] != '.' && length < 8;
+         ++length) {
+        format[length] = name[length] == '%' ? '_' : name[length];
+    }
+    lstrcpyA(format + length, ".%03d");
+    return ChooseWorkName(out, TempDir, format);
+}
+
 bool SavedCopyGone(const char *path) {
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return false;
     DWORD error = GetLastError();

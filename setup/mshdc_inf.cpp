@@ -232,9 +232,8 @@ void EditMshdcInf() {
     if (probe == INVALID_HANDLE_VALUE) return;  // no MSHDC.INF: nothing to do
     CloseHandle(probe);
 
-    if (!ComposePath(MshdcBackupPath, sizeof MshdcBackupPath, TempDir,
-                     "MSHDC.INF")) {
-        FailWithPath("Error backing up file %s.", ERROR_FILENAME_EXCED_RANGE);
+    if (!ComposeSavedPath(MshdcBackupPath, "MSHDC.INF")) {
+        FailWithPath("Error backing up file %s.", GetLastError());
     }
     if (!ChooseWorkName(MshdcTempPath, InfDir, "qvrnew%d.$$$") ||
         !ChooseWorkName(MshdcAsidePath, InfDir, "qvrold%d.$$$")) {

@@ -172,27 +172,17 @@ int CountDriverRegistrations() {
 }
 
 void SaveRegistrySnapshot() {
-    if (!ComposePath(SnapshotPath, sizeof SnapshotPath, TempDir, "REGSAVE")) {
-        return;
-    }
     // The snapshot is journalled before it is written, so that an
-    // interrupted run's partial file is removed, but only when no file
-    // stands there: RegSaveKeyA refuses to overwrite one, and a file not
-    // made by this run is not this run's to remove. Without a snapshot (a
-    // name that cannot be probed, a failed save or flush) the removal still
-    // goes on; it cannot be undone then.
-    NameState state = ProbeName(SnapshotPath);
-    if (state == NameState::Unknown) return;
-    if (state == NameState::Free) {
-        JournalRecord("REG", {SnapshotPath});
-        SnapshotIsOurs = 1;
-    }
+    // interrupted run's partial file is removed; its name is one where no
+    // file stands (RegSaveKeyA refuses to overwrite one, and a file not made
+    // by this run is not this run's to remove). Without a snapshot (no name
+    // to be had, a failed save or flush) the removal still goes on; it
+    // cannot be undone then.
+    if (!ComposeSavedPath(SnapshotPath, "REGSAVE")) return;
+    JournalRecord("REG", {SnapshotPath});
+    SnapshotIsOurs = 1;
     if (RegSaveKeyA(HKEY_LOCAL_MACHINE, SnapshotPath, NULL) != ERROR_SUCCESS) {
         return;
-    }
-    if (!SnapshotIsOurs) {
-        JournalRecord("REG", {SnapshotPath});
-        SnapshotIsOurs = 1;
     }
     // The snapshot is on disk before the journal vouches for it. The file
     // may carry attributes that keep it from being opened for writing.

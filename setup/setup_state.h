@@ -167,6 +167,13 @@ bool RecoverInterruptedRun();
 // (its error), the error in GetLastError.
 bool ChooseWorkName(char *out, const char *directory, const char *format);
 
+// The path of a saved copy of a file called `name`: TempDir\NAME, or, where
+// a file already stands under that name, TempDir\BASE.000 to BASE.999. That
+// file is a copy an earlier run kept and reported, or the user's: it is never
+// overwritten, nor removed by this run's undo. False, with the error in
+// GetLastError, when the path does not fit or no name can be had.
+bool ComposeSavedPath(char *out, const char *name);
+
 // ------------------------------------------------------------- driver files
 constexpr int DRIVER_FILE_COUNT = 4;
 extern const char *const DriverFileNames[DRIVER_FILE_COUNT];

@@ -431,11 +431,11 @@ TEST(SetupNames, AFailedProbeIsNoFreeName) {
     MakeOemGap(machine);
     State before = machine.State();
     // GetFileAttributesA: 1 and 2 the journals, 3 the snapshot's name, 4
-    // and 5 MSHDC.INF's work names, 6 MSHDC.INF before its exchange, 7 the
-    // new oem name oem2.inf, 8 the driver INF's work name, 9 QVRIDE.DLL, 10
-    // HBX52XX.MPD, 11 C:\VELTRANE.
+    // MSHDC.INF's saved copy, 5 and 6 its work names, 7 MSHDC.INF before its
+    // exchange, 8 the new oem name oem2.inf, 9 the driver INF's work name, 10
+    // QVRIDE.DLL, 11 HBX52XX.MPD, 12 C:\VELTRANE.
     scenario::RunResult run =
-        machine.Setup("", "yes", "GetFileAttributesA@7=5");
+        machine.Setup("", "yes", "GetFileAttributesA@8=5");
     EXPECT_EQ(run.exitCode, 1);
     ASSERT_EQ(run.MessageTexts().size(), 2u);
     EXPECT_EQ(run.MessageTexts()[1], "File Read/Write Error.  Error code = 5.");
@@ -445,7 +445,7 @@ TEST(SetupNames, AFailedProbeIsNoFreeName) {
     // onto it fails, and the rollback leaves that file alone.
     SetupMachine wrong;
     MakeOemGap(wrong);
-    run = wrong.Setup("", "yes", "GetFileAttributesA@7=2");
+    run = wrong.Setup("", "yes", "GetFileAttributesA@8=2");
     EXPECT_EQ(run.exitCode, 1);
     ASSERT_EQ(run.MessageTexts().size(), 2u);
     EXPECT_EQ(run.MessageTexts()[1],
@@ -455,12 +455,12 @@ TEST(SetupNames, AFailedProbeIsNoFreeName) {
     // The other probes: a saved-file name fails the copy, the preload
     // folder's skips the preload files.
     SetupMachine dll;
-    run = dll.Setup("", "yes", "GetFileAttributesA@9=5");
+    run = dll.Setup("", "yes", "GetFileAttributesA@10=5");
     ASSERT_EQ(run.MessageTexts().size(), 2u);
     EXPECT_EQ(run.MessageTexts()[1],
               "Error copying QVRIDE.DLL.  Error code = 5.");
     SetupMachine folder;
-    run = folder.Setup("", "yes,no", "GetFileAttributesA@11=5");
+    run = folder.Setup("", "yes,no", "GetFileAttributesA@12=5");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_FALSE(folder.Exists("C:\\VELTRANE"));
 }

@@ -418,6 +418,15 @@ TEST(SetupPreload, AProgramThatCannotBePutBackKeepsItsCopy) {
     EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\TEMP\\qvrback\\PARLOD.EXE"),
               "old preload program");
     EXPECT_EQ(machine.ReadFile("C:\\VELTRANE\\PARLOD.INI"), "old parameters");
+
+    // The next run saves its copies under other names: the kept one stays.
+    run = machine.Setup("", "yes,no");
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    EXPECT_EQ(
+        machine.List("C:\\WINDOWS\\TEMP\\qvrback"),
+        std::vector<std::string>{"C:\\WINDOWS\\TEMP\\qvrback\\PARLOD.EXE"});
+    EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\TEMP\\qvrback\\PARLOD.EXE"),
+              "old preload program");
 }
 
 // Files from a read-only disk give read-only copies: setup makes its copies

@@ -308,6 +308,23 @@ TEST(SetupRollback, ASnapshotThatCannotBeRestoredStaysAndIsNamed) {
     EXPECT_EQ(machine.ReadFile("C:\\WINDOWS\\INF\\MSHDC.INF"), Mshdc);
 }
 
+// Files an earlier run kept in the working directory are left alone: the
+// saved copies go under other names, and the rollback still has them.
+TEST(SetupRollback, CopiesKeptByAnEarlierRunAreLeftAlone) {
+    SetupMachine machine;
+    RemoveIosubsys(machine);
+    machine.MakeDirectory(TempFolder);
+    machine.WriteFile(TempFolder + "\\REGSAVE", "kept registry");
+    machine.WriteFile(TempFolder + "\\MSHDC.INF", "kept mshdc");
+    auto expected = machine.State();
+    scenario::RunResult run = machine.Setup("", "yes");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.MessageTexts().back(),
+              "Error copying HBX52XX.MPD.  Error code = 3.");
+    expected["C:\\WINDOWS\\SYSTEM\\QVRIDE.DLL"] = "new driver library";
+    EXPECT_EQ(machine.State(), expected);
+}
+
 TEST(SetupRollback, MshdcThatCannotBeRestoredKeepsItsBackup) {
     SetupMachine machine;
     RemoveIosubsys(machine);
