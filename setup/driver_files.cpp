@@ -86,7 +86,7 @@ bool CopyWithBackup(char *source, char *target, const char *name, char *saved,
 
     // The target exists: it is replaced only once its copy is saved, and on
     // disk before the journal vouches for it.
-    if (!ComposeSavedPath(saved, name)) return false;
+    if (!ComposeSavedPath(saved, name, target)) return false;
     JournalFile("OLD", index, target, saved);
     BackupIntentFlags |= backupBit;
     if (!CopyFileA(target, saved, FALSE) || !FlushFile(saved)) return false;

@@ -252,8 +252,8 @@ void PlaceDriverInf() {
     if (old) {
         // The old instance is overwritten only once it is saved.
         DriverInfIsNew = 0;
-        bool named =
-            ComposeSavedPath(DriverInfBackupPath, FileNamePart(DriverInfPath));
+        bool named = ComposeSavedPath(
+            DriverInfBackupPath, FileNamePart(DriverInfPath), DriverInfPath);
         if (named) JournalDriverInf();
         // The saved copy is on disk before the journal vouches for it.
         if (!named || !CopyFileA(DriverInfPath, DriverInfBackupPath, FALSE) ||

@@ -170,7 +170,7 @@ void DeleteWithCopy(int slot) {
     const char *target = GoneTarget[slot];
     if (target[0] == '\0') return;
     ShowProgress(DeletingTexts[slot]);
-    if (!ComposeSavedPath(GoneSaved[slot], FileNamePart(target))) {
+    if (!ComposeSavedPath(GoneSaved[slot], FileNamePart(target), target)) {
         FailWithPath("Error backing up file %s.", target, LastFailure());
     }
     const char number[] = {char('0' + slot), '\0'};
@@ -234,7 +234,7 @@ void EditWinIni() {
         static_cast<std::size_t>(FileNamePart(WinIniPath) - WinIniPath);
     std::memcpy(windowsDir, WinIniPath, directoryLength);
     windowsDir[directoryLength] = '\0';
-    if (!ComposeSavedPath(WinIniBackupPath, "WIN.INI")) {
+    if (!ComposeSavedPath(WinIniBackupPath, "WIN.INI", WinIniPath)) {
         FailWithPath("Error backing up file %s.", WinIniPath, LastFailure());
     }
     if (!ChooseWorkName(WinIniTempPath, windowsDir, "qvrnew%d.$$$") ||

@@ -17,6 +17,8 @@
 // deletes a copy that may be partial, and restores only from complete ones.
 #include <windows.h>
 
+#include <cstring>
+
 #include "setup_state.h"
 #include "work_buffers.h"
 
@@ -435,13 +437,51 @@ bool ChooseWorkName(char *out, const char *directory, const char *format) {
     return false;
 }
 
-bool ComposeSavedPath(char *out, const char *name) {
+namespace {
+
+// Whether the two files hold the same bytes; false when either cannot be
+// read.
+bool SameContent(const char *one, const char *other) {
+    SECURITY_ATTRIBUTES security = PlainSecurity();
+    FileHandle a(CreateFileA(one, GENERIC_READ, FILE_SHARE_READ, &security,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+    FileHandle b(CreateFileA(other, GENERIC_READ, FILE_SHARE_READ, &security,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!a.IsOpen() || !b.IsOpen()) return false;
+    DWORD size = GetFileSize(a.Get(), NULL);
+    if (size == INVALID_FILE_SIZE || size != GetFileSize(b.Get(), NULL))
+        return false;
+    char bytesA[512];
+    char bytesB[512];
+    for (DWORD left = size; left > 0;) {
+        DWORD chunk = left < sizeof bytesA ? left : DWORD(sizeof bytesA);
+        DWORD gotA = 0;
+        DWORD gotB = 0;
+        if (!ReadFile(a.Get(), bytesA, chunk, &gotA, NULL) || gotA != chunk ||
+            !ReadFile(b.Get(), bytesB, chunk, &gotB, NULL) || gotB != chunk ||
+            std::memcmp(bytesA, bytesB, chunk) != 0) {
+            return false;
+        }
+        left -= chunk;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ComposeSavedPath(char *out, const char *name, const char *original) {
     if (!ComposePath(out, PATH_SIZE, TempDir, name)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
     NameState state = ProbeName(out);
     if (state == NameState::Free) return true;
+    // A copy as the file stands now, left by an earlier undo that put the
+    // file back, loses nothing when the new copy replaces it.
+    if (state == NameState::Taken && original != NULL &&
+        SameContent(out, original)) {
+        return true;
+    }
     if (state == NameState::Unknown) {
         DWORD error = GetLastError();
         out[0] = '\0';

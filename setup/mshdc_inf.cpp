@@ -232,7 +232,7 @@ void EditMshdcInf() {
     if (probe == INVALID_HANDLE_VALUE) return;  // no MSHDC.INF: nothing to do
     CloseHandle(probe);
 
-    if (!ComposeSavedPath(MshdcBackupPath, "MSHDC.INF")) {
+    if (!ComposeSavedPath(MshdcBackupPath, "MSHDC.INF", MshdcPath)) {
         FailWithPath("Error backing up file %s.", GetLastError());
     }
     if (!ChooseWorkName(MshdcTempPath, InfDir, "qvrnew%d.$$$") ||

@@ -178,7 +178,7 @@ void SaveRegistrySnapshot() {
     // by this run is not this run's to remove). Without a snapshot (no name
     // to be had, a failed save or flush) the removal still goes on; it
     // cannot be undone then.
-    if (!ComposeSavedPath(SnapshotPath, "REGSAVE")) return;
+    if (!ComposeSavedPath(SnapshotPath, "REGSAVE", NULL)) return;
     JournalRecord("REG", {SnapshotPath});
     SnapshotIsOurs = 1;
     if (RegSaveKeyA(HKEY_LOCAL_MACHINE, SnapshotPath, NULL) != ERROR_SUCCESS) {

@@ -167,12 +167,14 @@ bool RecoverInterruptedRun();
 // (its error), the error in GetLastError.
 bool ChooseWorkName(char *out, const char *directory, const char *format);
 
-// The path of a saved copy of a file called `name`: TempDir\NAME, or, where
-// a file already stands under that name, TempDir\BASE.000 to BASE.999. That
-// file is a copy an earlier run kept and reported, or the user's: it is never
-// overwritten, nor removed by this run's undo. False, with the error in
-// GetLastError, when the path does not fit or no name can be had.
-bool ComposeSavedPath(char *out, const char *name);
+// The path of a saved copy of `original` (NULL: a file yet to be written)
+// called `name`: TempDir\NAME, or, where a file other than a copy of
+// `original` as it stands already lies under that name, TempDir\BASE.000 to
+// BASE.999. That file is a copy an earlier run kept and reported, or the
+// user's: it is never overwritten, nor removed by this run's undo. False,
+// with the error in GetLastError, when the path does not fit or no name can
+// be had.
+bool ComposeSavedPath(char *out, const char *name, const char *original);
 
 // ------------------------------------------------------------- driver files
 constexpr int DRIVER_FILE_COUNT = 4;

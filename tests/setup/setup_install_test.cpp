@@ -419,7 +419,9 @@ TEST(SetupPreload, AProgramThatCannotBePutBackKeepsItsCopy) {
               "old preload program");
     EXPECT_EQ(machine.ReadFile("C:\\VELTRANE\\PARLOD.INI"), "old parameters");
 
-    // The next run saves its copies under other names: the kept one stays.
+    // Should the program differ from its kept copy (torn, say), the next
+    // run saves it under another name: the kept copy stays.
+    machine.WriteFile("C:\\VELTRANE\\PARLOD.EXE", "torn");
     run = machine.Setup("", "yes,no");
     ASSERT_EQ(run.exitCode, 0) << run.standardError;
     EXPECT_EQ(
