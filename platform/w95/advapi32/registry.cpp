@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "emulated_process.h"
 #include "emulator_error.h"
 #include "fault_injection.h"
 #include "host_calls.h"
@@ -213,14 +214,20 @@ LONG WINAPI RegCloseKey(HKEY hKey) {
 
 // Puts the whole registry on disk, as a flush of the hive does: registry.reg
 // is replaced atomically when anything changed since it was last written.
+// A write-back that fails gives its error. A change log that failed earlier
+// in the run is put right by the write-back, so the flush succeeds, but the
+// run still ends reporting it, as it would without the flush.
 LONG WINAPI RegFlushKey(HKEY hKey) {
     if (DWORD e = w95::InjectedFault("RegFlushKey")) return (LONG)e;
     std::shared_ptr<RegKey> key;
     if (LONG e = Resolve(hKey, false, &key)) return e;
     try {
         w95::WriteBackMachine();
-    } catch (const w95::EmulatorFailure &) {
-        return ERROR_REGISTRY_IO_FAILED;
+    } catch (const w95::WriteFailure &e) {
+        return (LONG)w95::ErrorFromErrno(e.error, ERROR_PATH_NOT_FOUND,
+                                         ERROR_REGISTRY_IO_FAILED);
+    } catch (const w95::EmulatorFailure &e) {
+        w95::ReportRunError(e.what());
     }
     return ERROR_SUCCESS;
 }

@@ -14,6 +14,13 @@ struct EmulatorFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A file of the machine that could not be written, with the host's errno.
+struct WriteFailure : EmulatorFailure {
+    WriteFailure(const std::string &message, int error)
+        : EmulatorFailure(message), error(error) {}
+    int error;
+};
+
 // Before the program starts: prints "w95: <message>" on standard error and
 // ends the run with exit code 3, writing nothing to the machine.
 [[noreturn]] void EmulatorError(const std::string &message);

@@ -560,8 +560,9 @@ void Registry::WriteBack(const fs::path &file) {
         WholeTextInto(text);
         if (std::optional<ReplaceFailure> failure =
                 ReplaceFileAtomically(file, text))
-            throw EmulatorFailure(file.string() + ": cannot " + failure->step +
-                                  ": " + std::strerror(failure->error));
+            throw WriteFailure(file.string() + ": cannot " + failure->step +
+                                   ": " + std::strerror(failure->error),
+                               failure->error);
         writtenChanges_ = changes_;
         textSize_ = text.size();
         if (own) {

@@ -112,13 +112,38 @@ TEST_F(RegistryWriteBack, AFailedStepLeavesTheOldFileWholeAndNoTemporary) {
 }
 
 TEST_F(RegistryWriteBack, RegFlushKeyReportsTheFailure) {
+    w95::SetHostFaultPlan("rename=ENOSPC");
+    EXPECT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_DISK_FULL);
     w95::SetHostFaultPlan("rename=EIO");
-    EXPECT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_REGISTRY_IO_FAILED);
+    EXPECT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_WRITE_FAULT);
     w95::ResetFaults();
     EXPECT_EQ(machine.Registry(), before);
     EXPECT_FALSE(fs::exists(machine.Directory() / "registry.reg.w95-new"));
     EXPECT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
     EXPECT_NE(machine.Registry(), before);
+}
+
+// A change log that failed earlier is put right by the flush, which
+// succeeds; the run still ends reporting the failure.
+TEST(RegistryWriteBackEach, RegFlushKeyAfterAFailedLogSucceeds) {
+    w95::ResetEmulatedProcess();
+    scenario::Machine machine;
+    machine.MakeDirectory("C:\\");
+    machine.WriteMachineIni("[machine]\nRegistryWrite=each\n");
+    machine.WriteRegistry("[HKEY_LOCAL_MACHINE\\Enum]\n");
+    w95::LoadMachine(machine.Directory());
+    w95::SetHostFaultPlan("write@1=ENOSPC");
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "Enum\\New", &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    w95::ResetFaults();
+    EXPECT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+    EXPECT_TRUE(
+        Contains(machine.Registry(), "[HKEY_LOCAL_MACHINE\\Enum\\New]"));
+    ASSERT_EQ(w95::Process().runErrors.size(), 1u);
+    EXPECT_TRUE(Contains(w95::Process().runErrors[0], "registry.log"));
+    w95::ResetEmulatedProcess();
 }
 
 // A run whose registry cannot be written back at its end says so and ends
