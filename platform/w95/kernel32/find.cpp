@@ -179,7 +179,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName,
             link =
                 w95::HostLstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
         }
-        if (link && !w95::InsideMachine(host)) continue;
+        if (link && !w95::InsideDriveFolders(host)) continue;
         if (Describe(host, entry.name, &data, &error)) {
             std::memcpy(data.cAlternateFileName, alias.c_str(),
                         alias.size() + 1);

@@ -249,10 +249,23 @@ std::optional<WindowsPath> ParseWindowsPath(const char *text, DWORD *error,
     return path;
 }
 
-bool InsideMachine(const fs::path &path) {
+// Whether `path` (lexically normal) lies in a drive folder of the machine
+// at `root`: the machine's own files (registry.reg, machine.ini, its lock)
+// are no file of any drive.
+bool WithinDriveFolders(const fs::path &path, const fs::path &root) {
+    if (!IsWithin(path, root)) return false;
+    fs::path inside = path.lexically_relative(root);
+    if (inside.empty()) return false;
+    std::string folder = inside.begin()->string();
+    return folder.size() == 7 && folder.compare(0, 6, "drive_") == 0 &&
+           folder[6] >= 'a' && folder[6] <= 'z';
+}
+
+bool InsideDriveFolders(const fs::path &path) {
     const fs::path &root = MachineRoot();
     if (root.empty()) return false;
-    if (OnMemoryDisk()) return IsWithin(path.lexically_normal(), root);
+    if (OnMemoryDisk())
+        return WithinDriveFolders(path.lexically_normal(), root);
     // weakly_canonical follows every link that leads somewhere, but keeps a
     // dangling link as it stands; its target is where a new file would be
     // created, so it is followed by hand.
@@ -262,7 +275,7 @@ bool InsideMachine(const fs::path &path) {
         real = fs::weakly_canonical(real, ec);
         if (ec) return false;
         if (!fs::is_symlink(fs::symlink_status(real, ec))) {
-            return IsWithin(real, root);
+            return WithinDriveFolders(real, root);
         }
         fs::path target = fs::read_symlink(real, ec);
         if (ec) return false;
@@ -287,7 +300,7 @@ std::optional<fs::path> ResolveWindowsPath(const WindowsPath &path,
     struct stat st {};
     if (root.empty() || RawLstat(host.c_str(), &st) != 0 ||
         !IsDirectoryEntry(host, st) ||
-        (S_ISLNK(st.st_mode) && !InsideMachine(host))) {
+        (S_ISLNK(st.st_mode) && !InsideDriveFolders(host))) {
         *error = ERROR_PATH_NOT_FOUND;
         return std::nullopt;
     }
@@ -305,7 +318,7 @@ std::optional<fs::path> ResolveWindowsPath(const WindowsPath &path,
         }
         host += '/';
         host += entry->name;
-        if (S_ISLNK(entry->st.st_mode) && !InsideMachine(host)) {
+        if (S_ISLNK(entry->st.st_mode) && !InsideDriveFolders(host)) {
             *error = last ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
             return std::nullopt;
         }

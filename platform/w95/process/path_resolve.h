@@ -56,9 +56,9 @@ const std::filesystem::path &MachineRoot();
 // path outside the drive folders.
 char DriveOfHostPath(const std::filesystem::path &host);
 
-// True when `path` (already existing or not) lies within the machine
-// directory once every symbolic link in it is followed.
-bool InsideMachine(const std::filesystem::path &path);
+// True when `path` (already existing or not) lies within one of the
+// machine's drive folders once every symbolic link in it is followed.
+bool InsideDriveFolders(const std::filesystem::path &path);
 
 }  // namespace w95
 

@@ -94,7 +94,7 @@ TEST_F(Paths, NothingLeadsOutOfTheMachine) {
     EXPECT_EQ(Resolve("\\\\server\\share\\x"), "error 161");
 }
 
-TEST_F(Paths, SymbolicLinksAreFollowedOnlyInsideTheMachine) {
+TEST_F(Paths, SymbolicLinksAreFollowedOnlyIntoTheDrives) {
     machine.WriteFile("D:\\DATA\\F.TXT", "d");
     fs::create_directory_symlink(machine.HostPath("D:\\DATA"),
                                  machine.HostPath("C:\\INSIDE"));
@@ -121,6 +121,14 @@ TEST_F(Paths, SymbolicLinksAreFollowedOnlyInsideTheMachine) {
     // A drive folder that is itself a link out of the machine is refused.
     fs::create_directory_symlink("/", machine.HostPath("E:\\"));
     EXPECT_EQ(Resolve("E:\\etc\\passwd"), "error 3");
+    // The machine's own files lie in no drive: its registry and its lock
+    // are out of reach.
+    fs::create_symlink(machine.Directory() / "registry.reg",
+                       machine.HostPath("C:\\REG"));
+    fs::create_directory_symlink(machine.Directory(),
+                                 machine.HostPath("C:\\MACHINE"));
+    EXPECT_EQ(Resolve("C:\\REG"), "error 5");
+    EXPECT_EQ(Resolve("C:\\MACHINE\\registry.reg"), "error 3");
 }
 
 TEST_F(Paths, LongAndOddNamesFailCleanly) {
