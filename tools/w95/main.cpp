@@ -50,6 +50,11 @@ namespace {
 const char kExitCodes[] =
     "Exit codes: 0 done, 1 the machines differ (diff), 2 usage, 3 error.";
 
+// The words --unanswered takes, in any case, as W95_UNANSWERED does.
+CLI::IsMember UnansweredWords() {
+    return CLI::IsMember({"ask", "default", "safe"}, CLI::ignore_case);
+}
+
 // The long form with "=" of a one-liner's option that takes a value.
 const char *DashSwitchOption(const std::string &word) {
     if (word == "-v" || word == "--value") return "--value=";
@@ -146,7 +151,8 @@ int main(int argc, char **argv) {
                     "(W95_HOST_FAIL)");
     cmd->add_option("--unanswered", boot.unanswered,
                     "what a message box without an answer gets: ask, default "
-                    "or safe (W95_UNANSWERED)");
+                    "or safe (W95_UNANSWERED)")
+        ->check(UnansweredWords());
     cmd->callback([&] { action = [&] { return tool::BootMachine(boot); }; });
 
     tool::RunOptions run;
@@ -166,7 +172,7 @@ int main(int argc, char **argv) {
                     "answer and exit code 3), default (its default button) "
                     "or safe (Cancel, else No, else Abort, else OK) "
                     "(W95_UNANSWERED)")
-        ->check(CLI::IsMember({"ask", "default", "safe"}));
+        ->check(UnansweredWords());
     cmd->add_option("--transcript", run.transcript,
                     "append every event as a JSON line to FILE, - for "
                     "standard output after the run (W95_TRANSCRIPT)");
@@ -269,8 +275,8 @@ int main(int argc, char **argv) {
     };
     oneLiner("query",
              "Show a key's values and subkeys, or one value: "
-             "reg query DIR KEY [/v NAME | /ve]; as reg.exe, a key or value "
-             "that does not exist prints nothing and exits 1",
+             "reg query DIR KEY [/v NAME | /ve]; a key or value that does "
+             "not exist prints nothing and exits 3",
              tool::RegQuery);
     cmd = oneLiner("add",
                    "Make a key, or set one of its values: reg add DIR KEY "

@@ -263,11 +263,10 @@ int RegQuery(const RegOptions &o) {
     fs::path machine = ExistingMachine(o.machine);
     TypedKey key = ParseKey(o.key);
     w95::Registry registry = LoadMachineRegistry(machine);
-    // As reg.exe: what is missing is said on standard error alone, with
-    // exit code 1.
+    // What is missing is said on standard error alone: nothing is shown.
     auto missing = [](const std::string &what) {
         std::fprintf(stderr, "w95: %s\n", what.c_str());
-        return kNotFound;
+        return kFailed;
     };
     const w95::RegKey *k = FindKey(registry, key);
     if (!k) return missing("no registry key " + o.key);

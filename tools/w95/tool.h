@@ -20,7 +20,6 @@ namespace tool {
 // Exit codes of the tool.
 constexpr int kOk = 0;
 constexpr int kDifferent = 1;  // `diff` found differences
-constexpr int kNotFound = 1;   // `reg query`: no such key or value (reg.exe)
 constexpr int kUsage = 2;
 constexpr int kFailed = 3;
 

@@ -56,6 +56,7 @@ TEST(W95ToolCommandLine, HelpVersionAndUsageErrors) {
           {"diff", dir.string()},
           {"boot"},
           {"run", dir.string()},
+          {"boot", dir.string(), "--unanswered", "bogus"},
           {"reg"},
           {"reg", "rename", dir.string()},
           {"reg", "import", dir.string()},

@@ -155,7 +155,7 @@ TEST(W95ToolRegistry, QueryAddDeleteOneLiners) {
     EXPECT_EQ(reg({"delete", key}).exitCode, 0);
     EXPECT_FALSE(Contains(Registry(m), "Caf"));
     EXPECT_EQ(reg({"delete", key}).exitCode, 3);
-    EXPECT_EQ(reg({"query", key}).exitCode, 1);
+    EXPECT_EQ(reg({"query", key}).exitCode, 3);
     EXPECT_EQ(reg({"delete", "HKLM"}).exitCode, 3);
     EXPECT_TRUE(Contains(Registry(m), "[HKEY_LOCAL_MACHINE\\Enum]"));
 }
@@ -207,9 +207,9 @@ TEST(W95ToolRegistry, DefaultValueSwitchesAndTheRefusedDashVe) {
         << after;
 }
 
-// As reg.exe: a query of a key or value that does not exist prints nothing
-// on standard output and exits 1; the message goes to standard error.
-TEST(W95ToolRegistry, QueryOfWhatDoesNotExistExitsOne) {
+// A query of a key or value that does not exist prints nothing on standard
+// output and fails (exit code 3); the message goes to standard error.
+TEST(W95ToolRegistry, QueryOfWhatDoesNotExistFails) {
     ToolMachine m;
     std::string key = "HKLM\\Enum\\MF";
     struct Case {
@@ -225,7 +225,7 @@ TEST(W95ToolRegistry, QueryOfWhatDoesNotExistExitsOne) {
         std::vector<std::string> words = {"reg", "query", m.Dir()};
         words.insert(words.end(), c.words.begin(), c.words.end());
         ToolRun q = W95(words);
-        EXPECT_EQ(q.exitCode, 1) << c.message;
+        EXPECT_EQ(q.exitCode, 3) << c.message;
         EXPECT_EQ(q.out, "") << c.message;
         EXPECT_EQ(q.err, c.message);
     }
@@ -233,7 +233,7 @@ TEST(W95ToolRegistry, QueryOfWhatDoesNotExistExitsOne) {
     EXPECT_EQ(del.exitCode, 3);
     EXPECT_EQ(del.err, "w95: HKLM\\Enum\\MF has no default value\n");
     ToolRun help = W95({"reg", "query", "--help"});
-    EXPECT_TRUE(Contains(help.out, "exits 1")) << help.out;
+    EXPECT_TRUE(Contains(help.out, "exits 3")) << help.out;
 }
 
 // reg export DIR FILE writes the whole registry when FILE does not start
